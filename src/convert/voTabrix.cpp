@@ -1,0 +1,3 @@
+#include "convert/voTabrix.h"
+
+void voTabrixStartup(TvoProject&) {}

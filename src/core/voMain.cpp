@@ -1,0 +1,5 @@
+#include "core/voMain.h"
+
+TvoMain* voMain = nullptr;
+
+void TvoMain::Run() {}
