@@ -132,7 +132,7 @@ std::int32_t Variant::error_code() const {
 }
 
 std::string trim_description(std::string_view t) {
-  while (!t.empty() && (static_cast<unsigned char>(t.back()) <= 32 || t.back() == '.')) t.remove_suffix(1);
+  while (!t.empty() && (static_cast<unsigned char>(t.back()) <= 32 || t.back() == 0x7F || t.back() == '.')) t.remove_suffix(1);
   return std::string(t);
 }
 
@@ -164,7 +164,7 @@ std::string error_text(std::int32_t code) {
   std::string s = system_message(code);
   if (!s.empty()) return s;
   char buf[32];
-  std::snprintf(buf, sizeof buf, "OLE error %.8X", static_cast<unsigned>(code));
+  std::snprintf(buf, sizeof buf, "OLE error %.8x", static_cast<unsigned>(code));
   return buf;
 }
 

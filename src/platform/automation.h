@@ -8,7 +8,7 @@
 // - the object reported an exception with a description: that description, with
 //   trailing blanks, control characters and "." removed;
 // - otherwise (or with an empty description): the system's text for the code, or
-//   "OLE error %.8X" with the code when there is none;
+//   "OLE error %.8x" with the code when there is none;
 // - a member name the object does not know: "Method '<name>' not supported by
 //   automation object";
 // - a failed creation: the system's text for the code, then ", ProgID: " and the
@@ -159,7 +159,7 @@ ObjectPtr create_object(const std::string& prog_id);
 // The system's text for a status code, without trailing blanks and "."; empty when
 // the code has none.
 std::string system_message(std::int32_t code);
-// system_message, or "OLE error %.8X" when there is none.
+// system_message, or "OLE error %.8x" when there is none.
 std::string error_text(std::int32_t code);
 // Removes trailing blanks, control characters and ".".
 std::string trim_description(std::string_view text);
