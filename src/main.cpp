@@ -1,2 +1,4 @@
-// Entry point: filled in by the application core.
-int main() { return 0; }
+// The program's entry point: start-up, the unattended run or the window, tear-down.
+#include "core/voStartup.h"
+
+int main(int argc, char** argv) { return voRun(argc, argv); }
