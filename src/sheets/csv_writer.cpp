@@ -130,7 +130,42 @@ void CsvBuilder::render(const xlsx::Row& row, const xlsx::Cell& c, std::string& 
   }
 }
 
+void CsvBuilder::use(std::uint32_t row, std::uint32_t col) {
+  if (!used_) {
+    used_ = true;
+    min_row_ = max_row_ = row;
+    min_col_ = max_col_ = col;
+  } else {
+    min_row_ = std::min(min_row_, row);
+    max_row_ = std::max(max_row_, row);
+    min_col_ = std::min(min_col_, col);
+    max_col_ = std::max(max_col_, col);
+  }
+}
+
+void CsvBuilder::note(std::uint32_t row, std::uint32_t col) { use(row, col); }
+
+void CsvBuilder::column_style(std::uint32_t first, std::uint32_t last, std::uint32_t style) {
+  // A format given to every column up to the last one does not widen the range.
+  if (style == 0 || last + 1 >= xlsx::kMaxColumns) return;
+  if (!styled_cols_) {
+    styled_cols_ = true;
+    style_col_min_ = first;
+    style_col_max_ = last;
+  } else {
+    style_col_min_ = std::min(style_col_min_, first);
+    style_col_max_ = std::max(style_col_max_, last);
+  }
+}
+
 void CsvBuilder::row(const xlsx::Row& row) {
+  if (row.style != 0) {
+    if (!styled_rows_) {
+      styled_rows_ = true;
+      style_row_min_ = row.index;
+    }
+    style_row_max_ = row.index;
+  }
   const auto& cells = row.cells;
   if (cells.empty()) return;
   // Cells normally ascend; otherwise put them in order, the last of a column winning.
@@ -157,16 +192,7 @@ void CsvBuilder::row(const xlsx::Row& row) {
   for (std::size_t k = 0; k < n; ++k) {
     const xlsx::Cell& c = sorted ? cells[k] : cells[order_[k]];
     if (c.type == xlsx::CellType::Blank && c.style == 0) continue;
-    if (!used_) {
-      used_ = true;
-      min_row_ = max_row_ = row.index;
-      min_col_ = max_col_ = c.col;
-    } else {
-      min_row_ = std::min(min_row_, row.index);
-      max_row_ = std::max(max_row_, row.index);
-      min_col_ = std::min(min_col_, c.col);
-      max_col_ = std::max(max_col_, c.col);
-    }
+    use(row.index, c.col);
     if (c.type == xlsx::CellType::Blank) continue;
     value_.clear();
     render(row, c, value_);
@@ -225,6 +251,14 @@ void CsvBuilder::emit_row(CsvOutput& out, std::uint32_t index, const char* p, st
 
 void CsvBuilder::finish(CsvOutput& out) {
   if (!used_) return;
+  if (styled_rows_) {
+    min_row_ = std::min(min_row_, style_row_min_);
+    max_row_ = std::max(max_row_, style_row_max_);
+  }
+  if (styled_cols_) {
+    min_col_ = std::min(min_col_, style_col_min_);
+    max_col_ = std::max(max_col_, style_col_max_);
+  }
   std::sort(merges_.begin(), merges_.end(), [](const xlsx::Range& a, const xlsx::Range& b) { return a.r1 < b.r1; });
   std::string empty_line(max_col_ - min_col_, ',');
   empty_line += "\r\n";

@@ -58,6 +58,9 @@ class CsvBuilder : public xlsx::RowSink {
 
   void row(const xlsx::Row& row) override;
   void merge(const xlsx::Range& range) override;
+  void column_style(std::uint32_t first, std::uint32_t last, std::uint32_t style) override;
+  // A cell that holds a note (comment): it counts as used.
+  void note(std::uint32_t row, std::uint32_t col);
 
   // Writes the CSV text of everything received.
   void finish(CsvOutput& out);
@@ -67,6 +70,7 @@ class CsvBuilder : public xlsx::RowSink {
 
  private:
   void spill();
+  void use(std::uint32_t row, std::uint32_t col);
   void emit_row(CsvOutput& out, std::uint32_t index, const char* fields, std::uint32_t count);
 
   const xlsx::SharedStrings& sst_;
@@ -79,6 +83,9 @@ class CsvBuilder : public xlsx::RowSink {
   std::string value_;
   bool used_ = false;
   std::uint32_t min_row_ = 0, max_row_ = 0, min_col_ = 0, max_col_ = 0;
+  // Rows and columns with a format of their own widen the range of the used cells.
+  bool styled_rows_ = false, styled_cols_ = false;
+  std::uint32_t style_row_min_ = 0, style_row_max_ = 0, style_col_min_ = 0, style_col_max_ = 0;
   // Emission state.
   std::string line_;
   std::vector<const xlsx::Range*> active_;

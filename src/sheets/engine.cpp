@@ -157,6 +157,7 @@ void write_sheet(const xlsx::Package& pkg, const xlsx::SheetPart& sheet, CsvOutp
   if (!e) throw Error("the part of the sheet \"" + sheet.name + "\" is missing");
   auto in = pkg.archive().stream(*e);
   xlsx::scan_sheet(*in, builder, pkg.date1904());
+  xlsx::read_sheet_notes(pkg.archive(), sheet.part, [&](std::uint32_t row, std::uint32_t col) { builder.note(row, col); });
   builder.finish(out);
 }
 

@@ -198,12 +198,14 @@ TEST(Conformance, WorkbooksMatchTheApplicationsCsv) {
     for (int i = 0; i < static_cast<int>(wb->sheets().size()); ++i) {
       const fs::path expected = csv_dir / (file.filename().string() + "." + std::to_string(i) + ".csv");
       const bool has_expected = fs::exists(expected);
+      // A sheet that could not be saved (a chart sheet) has no recorded file, and
+      // neither has an empty sheet (whose file is empty).
       if (!has_expected && wb->sheets()[static_cast<std::size_t>(i)].chart) continue;
       ++sheets;
       std::string ours, diff;
       try {
         wb->write_csv(i, ours);
-        diff = has_expected ? compare(ours, read_file(expected)) : "the application wrote no CSV for this sheet";
+        diff = compare(ours, has_expected ? read_file(expected) : std::string());
       } catch (const std::exception& ex) {
         diff = std::string("failed: ") + ex.what();
       }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "sheets/xlsx/sheet_reader.h"
 #include "sheets/xml/sax.h"
 
 namespace sheets::xlsx {
@@ -315,6 +316,38 @@ void Package::read_shared_strings(const std::string& part) {
   SharedStringsHandler h(sst_, part);
   auto in = archive_->stream(*e);
   xml::parse(*in, part, h);
+}
+
+namespace {
+
+class NotesHandler : public xml::Handler {
+ public:
+  explicit NotesHandler(const std::function<void(std::uint32_t, std::uint32_t)>& f) : f_(f) {}
+  void start(std::string_view name, const xml::Attrs& a) override {
+    if (name != "comment") return;
+    std::uint32_t col = 0, row = 0;
+    if (const char* ref = a.get("ref"))
+      if (parse_ref(ref, col, row)) f_(row, col);
+  }
+
+ private:
+  const std::function<void(std::uint32_t, std::uint32_t)>& f_;
+};
+
+}  // namespace
+
+void read_sheet_notes(const zip::Archive& archive, const std::string& sheet_part,
+                      const std::function<void(std::uint32_t, std::uint32_t)>& f) {
+  for (const Relationship& r : read_rels(archive, rels_part(sheet_part))) {
+    if (r.external || !ends_with(r.type, "/comments")) continue;
+    std::string part = resolve_target(sheet_part, r.target);
+    const zip::Entry* e = archive.find(part);
+    if (!e) continue;
+    if (e->size > kMaxSmallPartSize) throw Error("the part " + part + " is larger than allowed");
+    NotesHandler h(f);
+    auto in = archive.stream(*e);
+    xml::parse(*in, part, h);
+  }
 }
 
 }  // namespace sheets::xlsx

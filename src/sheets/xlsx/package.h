@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -72,6 +73,10 @@ class Package {
   Styles styles_;
   SharedStrings sst_;
 };
+
+// Calls f(row, col) (0-based) for every cell of the sheet that holds a note.
+void read_sheet_notes(const zip::Archive& archive, const std::string& sheet_part,
+                      const std::function<void(std::uint32_t, std::uint32_t)>& f);
 
 // Resolves a relationship target against the folder of the part that holds it.
 std::string resolve_target(std::string_view source_part, std::string_view target);

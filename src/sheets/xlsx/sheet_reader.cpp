@@ -274,6 +274,13 @@ const char* skip_special(const char* p, const char* e) {
 }  // namespace
 
 std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
+  if (len == 0) {
+    if (final && (in_data_ || !data_done_)) {
+      // A sheet without its sheetData end: acceptable only when nothing was open.
+      if (in_data_) throw Error("the sheet data is truncated or damaged");
+    }
+    return 0;
+  }
   const char* p = data;
   const char* e = data + len;
   std::size_t consumed = 0;
@@ -317,6 +324,16 @@ std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
           if (r.c1 > r.c2) std::swap(r.c1, r.c2);
           sink_.merge(r);
         }
+      } else if (name == "col") {
+        std::uint64_t mn = 0, mx = 0, st = 0;
+        bool sc = false;
+        p = attributes<NeedMore>(n, e, sc, [&](std::string_view an, std::string_view v) {
+          if (an == "min") parse_uint(v, mn);
+          else if (an == "max") parse_uint(v, mx);
+          else if (an == "style") parse_uint(v, st);
+        });
+        if (mn >= 1 && mx >= mn && mx <= kMaxColumns && st > 0 && st <= 0xFFFFFFFFu)
+          sink_.column_style(static_cast<std::uint32_t>(mn - 1), static_cast<std::uint32_t>(mx - 1), static_cast<std::uint32_t>(st));
       } else {
         bool sc = false;
         p = skip_attrs<NeedMore>(n, e, sc);
@@ -330,13 +347,17 @@ std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
 }
 
 const char* SheetScanner::scan_row(const char* p, const char* e) {
-  std::uint64_t r = 0;
-  bool has_r = false, bad_r = false;
+  std::uint64_t r = 0, style = 0;
+  bool has_r = false, bad_r = false, custom = false;
   bool sc = false;
   p = attributes<NeedMore>(p, e, sc, [&](std::string_view an, std::string_view v) {
     if (an == "r") {
       has_r = true;
       bad_r = !parse_uint(v, r) || r == 0 || r > kMaxRows;
+    } else if (an == "s") {
+      if (!parse_uint(v, style) || style > 0xFFFFFFFFu) style = 0;
+    } else if (an == "customFormat") {
+      custom = v == "1" || v == "true";
     }
   });
   if (bad_r) throw Error("a row number of the sheet is out of range");
@@ -344,6 +365,7 @@ const char* SheetScanner::scan_row(const char* p, const char* e) {
   if (index >= static_cast<std::int64_t>(kMaxRows)) throw Error("the sheet has more rows than allowed");
   if (index <= last_row_) throw Error("the rows of the sheet are out of order");
   row_.index = static_cast<std::uint32_t>(index);
+  row_.style = custom ? static_cast<std::uint32_t>(style) : 0;
   row_.cells.clear();
   row_.text.clear();
   last_col_ = -1;
@@ -490,7 +512,6 @@ const char* SheetScanner::scan_cell(const char* p, const char* e) {
   std::string_view raw = v_begin ? std::string_view(v_begin, static_cast<std::size_t>(v_end - v_begin)) : std::string_view();
   if (type == "inlineStr" || (has_inline && !v_begin)) {
     if (has_inline) put_text(CellType::Text, scratch_, true);
-    else if (v_begin) put_text(CellType::Text, raw, false);
   } else if (!v_begin) {
     c.type = CellType::Blank;
   } else if (type.empty() || type == "n") {
