@@ -1,0 +1,136 @@
+// Decimal digits of a value and the General format.
+#include <charconv>
+#include <cmath>
+
+#include "sheets/numfmt/numfmt_impl.h"
+
+namespace sheets::numfmt {
+
+namespace {
+
+// The application works with 15 significant decimal digits.
+constexpr int kSignificantDigits = 15;
+// General shows at most this many characters besides the sign.
+constexpr int kGeneralWidth = 11;
+
+void append_exponent(int e, std::string& out) {
+  out += 'E';
+  out += e < 0 ? '-' : '+';
+  unsigned u = static_cast<unsigned>(e < 0 ? -e : e);
+  char buf[8];
+  int k = 0;
+  do {
+    buf[k++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  if (k < 2) buf[k++] = '0';
+  while (k > 0) out += buf[--k];
+}
+
+}  // namespace
+
+Decimal to_decimal(double a) {
+  Decimal x;
+  if (!(a > 0) || !std::isfinite(a)) return x;
+  char buf[40];
+  auto res = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific,
+                           kSignificantDigits - 1);
+  const char* p = buf;
+  const char* end = res.ptr;
+  int n = 0;
+  while (p < end && *p != 'e') {
+    if (*p != '.' && n < kSignificantDigits) x.d[n++] = *p;
+    ++p;
+  }
+  int e = 0;
+  if (p < end) {
+    ++p;  // 'e'
+    bool neg = *p == '-';
+    ++p;
+    while (p < end) e = e * 10 + (*p++ - '0');
+    if (neg) e = -e;
+  }
+  while (n > 0 && x.d[n - 1] == '0') --n;
+  x.n = n;
+  x.point = e + 1;
+  return x;
+}
+
+void Decimal::round_decimals(int decimals) {
+  int cut = point + decimals;  // digits kept
+  if (cut >= n) return;
+  if (cut < 0) {
+    n = 0;
+    point = 0;
+    return;
+  }
+  bool up = d[cut] >= '5';
+  n = cut;
+  if (up) {
+    int i = n - 1;
+    while (i >= 0 && d[i] == '9') --i;
+    if (i < 0) {
+      d[0] = '1';
+      n = 1;
+      point += 1;
+      return;
+    }
+    d[i] = static_cast<char>(d[i] + 1);
+    n = i + 1;
+  }
+  while (n > 0 && d[n - 1] == '0') --n;
+  if (n == 0) point = 0;
+}
+
+void Decimal::round_significant(int sig) { round_decimals(sig - point); }
+
+void format_general(double value, std::string& out) {
+  if (!std::isfinite(value)) {
+    out += "#NUM!";
+    return;
+  }
+  if (value == 0) {
+    out += '0';
+    return;
+  }
+  if (value < 0) out += '-';
+  const Decimal x = to_decimal(std::fabs(value));
+  const int e = x.point - 1;
+
+  // Plain decimal form: as many decimals as fit in the width.
+  Decimal dec = x;
+  bool dec_ok = false;
+  if (e <= kGeneralWidth - 1 && e >= -(kGeneralWidth - 1)) {
+    int decimals = e >= 0 ? (kGeneralWidth - 2 - e > 0 ? kGeneralWidth - 2 - e : 0)
+                          : kGeneralWidth - 2;
+    dec.round_decimals(decimals);
+    dec_ok = !dec.zero() && dec.point <= kGeneralWidth;
+  }
+  // Scientific form: d.dddddE+xx within the width.
+  Decimal sci = x;
+  int sig = (e >= 100 || e <= -100) ? kGeneralWidth - 6 : kGeneralWidth - 5;
+  sci.round_significant(sig);
+  // Decimal wins when it shows at least as many significant digits.
+  if (dec_ok && dec.n >= sci.n) {
+    if (dec.point <= 0) {
+      out += "0.";
+      out.append(static_cast<std::size_t>(-dec.point), '0');
+      out.append(dec.d, static_cast<std::size_t>(dec.n));
+    } else {
+      for (int i = 0; i < dec.point; ++i) out += dec.digit(i);
+      if (dec.n > dec.point) {
+        out += '.';
+        out.append(dec.d + dec.point, static_cast<std::size_t>(dec.n - dec.point));
+      }
+    }
+    return;
+  }
+  out += sci.d[0];
+  if (sci.n > 1) {
+    out += '.';
+    out.append(sci.d + 1, static_cast<std::size_t>(sci.n - 1));
+  }
+  append_exponent(sci.point - 1, out);
+}
+
+}  // namespace sheets::numfmt
