@@ -385,6 +385,12 @@ bool matches(const Section& s, double v) {
   return true;
 }
 
+// A section for the numbers below zero ([<0], [<=0]) shows their size without a sign,
+// like the usual negative section. Other limits keep the sign.
+bool negative_section(const Section& s) {
+  return (s.op == CondOp::Lt || s.op == CondOp::Le) && s.limit == 0;
+}
+
 }  // namespace
 
 void Format::render(double value, bool date1904, std::string& out) const {
@@ -437,7 +443,7 @@ void Format::render(double value, bool date1904, std::string& out) const {
       const Section& s = f.sections[static_cast<std::size_t>(idx)];
       bool implicit_negative = idx == 1 && s.op == CondOp::None &&
                                (s0.op == CondOp::Gt || s0.op == CondOp::Ge) && s0.limit >= 0;
-      if (implicit_negative)
+      if (negative_section(s) || implicit_negative)
         absolute = true;
       else
         prefix = true;
