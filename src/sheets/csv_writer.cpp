@@ -145,26 +145,36 @@ void CsvBuilder::use(std::uint32_t row, std::uint32_t col) {
 
 void CsvBuilder::note(std::uint32_t row, std::uint32_t col) { use(row, col); }
 
-void CsvBuilder::column_style(std::uint32_t first, std::uint32_t last, std::uint32_t style) {
-  // A format given to every column up to the last one does not widen the range.
-  if (style == 0 || last + 1 >= xlsx::kMaxColumns) return;
-  if (!styled_cols_) {
-    styled_cols_ = true;
-    style_col_min_ = first;
-    style_col_max_ = last;
-  } else {
-    style_col_min_ = std::min(style_col_min_, first);
-    style_col_max_ = std::max(style_col_max_, last);
+void CsvBuilder::column_style(std::uint32_t first, std::uint32_t last, std::uint32_t style, bool hidden) {
+  if (style != 0) column_styles_.push_back(ColumnStyle{first, last, style});
+  if (hidden) {
+    if (!hidden_cols_) {
+      hidden_cols_ = true;
+      hidden_col_min_ = first;
+      hidden_col_max_ = last;
+    } else {
+      hidden_col_min_ = std::min(hidden_col_min_, first);
+      hidden_col_max_ = std::max(hidden_col_max_, last);
+    }
   }
 }
 
 void CsvBuilder::row(const xlsx::Row& row) {
-  if (row.style != 0) {
-    if (!styled_rows_) {
-      styled_rows_ = true;
-      style_row_min_ = row.index;
+  // Where a row with a format of its own meets a column with the same format, the
+  // cell counts as used.
+  if (row.custom) {
+    if (!custom_rows_) {
+      custom_rows_ = true;
+      custom_row_min_ = row.index;
     }
-    style_row_max_ = row.index;
+    custom_row_max_ = row.index;
+  }
+  if (row.style != 0) {
+    for (const ColumnStyle& cs : column_styles_) {
+      if (cs.style != row.style) continue;
+      use(row.index, cs.first);
+      use(row.index, cs.last);
+    }
   }
   const auto& cells = row.cells;
   if (cells.empty()) return;
@@ -251,14 +261,15 @@ void CsvBuilder::emit_row(CsvOutput& out, std::uint32_t index, const char* p, st
 
 void CsvBuilder::finish(CsvOutput& out) {
   if (!used_) return;
-  if (styled_rows_) {
-    min_row_ = std::min(min_row_, style_row_min_);
-    max_row_ = std::max(max_row_, style_row_max_);
+  if (custom_rows_) {
+    min_row_ = std::min(min_row_, custom_row_min_);
+    max_row_ = std::max(max_row_, custom_row_max_);
   }
-  if (styled_cols_) {
-    min_col_ = std::min(min_col_, style_col_min_);
-    max_col_ = std::max(max_col_, style_col_max_);
+  if (hidden_cols_) {
+    min_col_ = std::min(min_col_, hidden_col_min_);
+    max_col_ = std::max(max_col_, hidden_col_max_);
   }
+
   std::sort(merges_.begin(), merges_.end(), [](const xlsx::Range& a, const xlsx::Range& b) { return a.r1 < b.r1; });
   std::string empty_line(max_col_ - min_col_, ',');
   empty_line += "\r\n";

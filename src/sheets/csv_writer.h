@@ -58,7 +58,7 @@ class CsvBuilder : public xlsx::RowSink {
 
   void row(const xlsx::Row& row) override;
   void merge(const xlsx::Range& range) override;
-  void column_style(std::uint32_t first, std::uint32_t last, std::uint32_t style) override;
+  void column_style(std::uint32_t first, std::uint32_t last, std::uint32_t style, bool hidden) override;
   // A cell that holds a note (comment): it counts as used.
   void note(std::uint32_t row, std::uint32_t col);
 
@@ -83,9 +83,15 @@ class CsvBuilder : public xlsx::RowSink {
   std::string value_;
   bool used_ = false;
   std::uint32_t min_row_ = 0, max_row_ = 0, min_col_ = 0, max_col_ = 0;
-  // Rows and columns with a format of their own widen the range of the used cells.
-  bool styled_rows_ = false, styled_cols_ = false;
-  std::uint32_t style_row_min_ = 0, style_row_max_ = 0, style_col_min_ = 0, style_col_max_ = 0;
+  // Columns with a format of their own.
+  struct ColumnStyle {
+    std::uint32_t first, last, style;
+  };
+  std::vector<ColumnStyle> column_styles_;
+  // Rows and hidden columns with properties of their own widen the range once a
+  // cell is used.
+  bool custom_rows_ = false, hidden_cols_ = false;
+  std::uint32_t custom_row_min_ = 0, custom_row_max_ = 0, hidden_col_min_ = 0, hidden_col_max_ = 0;
   // Emission state.
   std::string line_;
   std::vector<const xlsx::Range*> active_;

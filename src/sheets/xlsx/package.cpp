@@ -121,6 +121,9 @@ class SharedStringsHandler : public xml::Handler {
       ++in_rph_;
     } else if (name == "t" && in_si_ && in_rph_ == 0) {
       in_t_ = true;
+      const char* sp = a.get("space");
+      preserve_ = sp && std::strcmp(sp, "preserve") == 0;
+      t_start_ = cur_.size();
     } else if (name == "sst") {
       if (const char* u = a.get("uniqueCount")) {
         long long n = 0;
@@ -140,8 +143,17 @@ class SharedStringsHandler : public xml::Handler {
       s_.add(unescaped_);
     } else if (name == "rPh") {
       --in_rph_;
-    } else if (name == "t") {
+    } else if (name == "t" && in_t_) {
       in_t_ = false;
+      if (!preserve_) {
+        // Without xml:space="preserve" the blanks around the text are not part of it.
+        auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+        std::size_t b = t_start_, e = cur_.size();
+        while (b < e && blank(cur_[b])) ++b;
+        while (e > b && blank(cur_[e - 1])) --e;
+        cur_.erase(e);
+        cur_.erase(t_start_, b - t_start_);
+      }
     }
   }
   void text(std::string_view t) override {
@@ -156,7 +168,8 @@ class SharedStringsHandler : public xml::Handler {
   std::string part_;
   std::string cur_, unescaped_;
   std::uint64_t total_ = 0;
-  bool in_si_ = false, in_t_ = false;
+  bool in_si_ = false, in_t_ = false, preserve_ = false;
+  std::size_t t_start_ = 0;
   int in_rph_ = 0;
 };
 

@@ -326,14 +326,17 @@ std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
         }
       } else if (name == "col") {
         std::uint64_t mn = 0, mx = 0, st = 0;
+        bool hidden = false;
         bool sc = false;
         p = attributes<NeedMore>(n, e, sc, [&](std::string_view an, std::string_view v) {
           if (an == "min") parse_uint(v, mn);
           else if (an == "max") parse_uint(v, mx);
           else if (an == "style") parse_uint(v, st);
+          else if (an == "hidden") hidden = v == "1" || v == "true";
         });
-        if (mn >= 1 && mx >= mn && mx <= kMaxColumns && st > 0 && st <= 0xFFFFFFFFu)
-          sink_.column_style(static_cast<std::uint32_t>(mn - 1), static_cast<std::uint32_t>(mx - 1), static_cast<std::uint32_t>(st));
+        if (mn >= 1 && mx >= mn && mx <= kMaxColumns && st <= 0xFFFFFFFFu && (st > 0 || hidden))
+          sink_.column_style(static_cast<std::uint32_t>(mn - 1), static_cast<std::uint32_t>(mx - 1),
+                             static_cast<std::uint32_t>(st), hidden);
       } else {
         bool sc = false;
         p = skip_attrs<NeedMore>(n, e, sc);
@@ -348,7 +351,7 @@ std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
 
 const char* SheetScanner::scan_row(const char* p, const char* e) {
   std::uint64_t r = 0, style = 0;
-  bool has_r = false, bad_r = false, custom = false;
+  bool has_r = false, bad_r = false, custom = false, own = false;
   bool sc = false;
   p = attributes<NeedMore>(p, e, sc, [&](std::string_view an, std::string_view v) {
     if (an == "r") {
@@ -358,6 +361,8 @@ const char* SheetScanner::scan_row(const char* p, const char* e) {
       if (!parse_uint(v, style) || style > 0xFFFFFFFFu) style = 0;
     } else if (an == "customFormat") {
       custom = v == "1" || v == "true";
+    } else if (an == "customHeight" || an == "hidden") {
+      if (v == "1" || v == "true") own = true;
     }
   });
   if (bad_r) throw Error("a row number of the sheet is out of range");
@@ -366,6 +371,7 @@ const char* SheetScanner::scan_row(const char* p, const char* e) {
   if (index <= last_row_) throw Error("the rows of the sheet are out of order");
   row_.index = static_cast<std::uint32_t>(index);
   row_.style = custom ? static_cast<std::uint32_t>(style) : 0;
+  row_.custom = own || row_.style != 0;
   row_.cells.clear();
   row_.text.clear();
   last_col_ = -1;
@@ -423,13 +429,25 @@ const char* SheetScanner::scan_inline(const char* p, const char* e, bool& closed
     std::string_view name;
     const char* n = tag_name<NeedMore>(p + 1, e, name);
     bool sc = false;
-    p = skip_attrs<NeedMore>(n, e, sc);
+    bool preserve = false;
+    p = attributes<NeedMore>(n, e, sc, [&](std::string_view an, std::string_view v) {
+      if (an == "space") preserve = v == "preserve";
+    });
     if (sc) continue;
     if (name == "rPh") {
       ++rph;
     } else if (name == "t") {
       const char* t_end = find<NeedMore>(p, e, '<');
-      if (rph == 0) decode_xml(p, t_end, scratch_);
+      if (rph == 0) {
+        const char* b = p;
+        const char* x = t_end;
+        if (!preserve) {
+          // Without xml:space="preserve" the blanks around the text are not part of it.
+          while (b < x && is_space(*b)) ++b;
+          while (x > b && is_space(x[-1])) --x;
+        }
+        decode_xml(b, x, scratch_);
+      }
       p = t_end;
     }
   }

@@ -37,6 +37,7 @@ struct Cell {
 struct Row {
   std::uint32_t index = 0;  // 0-based
   std::uint32_t style = 0;  // the row's own format (customFormat), 0 when none
+  bool custom = false;       // a height of its own, hidden, or a format of its own
   std::vector<Cell> cells;
   std::string text;
   std::string_view text_of(const Cell& c) const { return std::string_view(text).substr(c.text_begin, c.text_len); }
@@ -51,8 +52,8 @@ class RowSink {
   virtual ~RowSink() = default;
   virtual void row(const Row& row) = 0;
   virtual void merge(const Range& range) = 0;
-  // A column format (<col min max style>), 0-based columns.
-  virtual void column_style(std::uint32_t first, std::uint32_t last, std::uint32_t style) = 0;
+  // A column description (<col min max style hidden>), 0-based columns.
+  virtual void column_style(std::uint32_t first, std::uint32_t last, std::uint32_t style, bool hidden) = 0;
 };
 
 class SheetScanner {
