@@ -220,9 +220,16 @@ std::string to_upper(std::string_view s) {
 int compare_nocase(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
+    std::size_t si = i, sj = j;
     char32_t ca = to_lower(decode_one(a, i));
     char32_t cb = to_lower(decode_one(b, j));
     if (ca != cb) return ca < cb ? -1 : 1;
+    // Bytes that are no UTF-8 (a name in an 8-bit encoding) compare as bytes, so
+    // that two different such names never count as equal.
+    if (ca == kReplacement) {
+      int c = a.substr(si, i - si).compare(b.substr(sj, j - sj));
+      if (c != 0) return c < 0 ? -1 : 1;
+    }
   }
   if (i < a.size()) return 1;
   if (j < b.size()) return -1;
@@ -238,7 +245,10 @@ bool starts_with_nocase(std::string_view s, std::string_view prefix) {
   std::size_t i = 0, j = 0;
   while (j < prefix.size()) {
     if (i >= s.size()) return false;
-    if (to_lower(decode_one(s, i)) != to_lower(decode_one(prefix, j))) return false;
+    std::size_t si = i, sj = j;
+    char32_t cs = to_lower(decode_one(s, i));
+    if (cs != to_lower(decode_one(prefix, j))) return false;
+    if (cs == kReplacement && s.substr(si, i - si) != prefix.substr(sj, j - sj)) return false;
   }
   return true;
 }
