@@ -65,6 +65,7 @@ std::int32_t TvoFileUtils::FileDosTime(const std::string& Path, bool UseCreation
 
 void TvoFileUtils::LoadText(const std::string& Path, std::int32_t CharSize, std::string& Text) {
   Text.clear();
+  if (platform::path::exists(Path) && !IsRegularFile(Path)) platform::throw_file_error("Cannot open file", Path, EINVAL);
   std::string bytes = platform::file::read_all(Path);
   if (CharSize == 2) {
     std::u16string units(bytes.size() / 2, u'\0');
@@ -101,8 +102,14 @@ void TvoFileUtils::SaveText(const std::string& Path, std::string_view Text, bool
     bytes.assign(Text);
   }
 
-  int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (Append ? O_APPEND : O_TRUNC), 0666);
+  // O_NONBLOCK makes a FIFO without reader fail at once; plain files ignore it.
+  int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (Append ? O_APPEND : O_TRUNC), 0666);
   if (fd < 0) platform::throw_file_error("Cannot create file", Path, errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    platform::throw_file_error("Cannot create file", Path, EINVAL);
+  }
   std::size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -115,6 +122,11 @@ void TvoFileUtils::SaveText(const std::string& Path, std::string_view Text, bool
     done += static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0) platform::throw_file_error("Cannot write file", Path, errno);
+}
+
+bool TvoFileUtils::IsRegularFile(const std::string& Path) {
+  struct stat st {};
+  return !Path.empty() && ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // ---------------------------------------------------------------------------

@@ -40,7 +40,12 @@ class TvoFileUtils {
   // existing file is truncated, or appended to with Append. CharSize 1 writes the
   // UTF-8 bytes, CharSize 2 the UTF-16 little-endian code units. No byte-order
   // mark. Throws platform::FileError.
+  // A FIFO or device in place of the file fails instead of blocking.
   static void SaveText(const std::string& Path, std::string_view Text, bool Append, std::int32_t CharSize);
+  // True for an existing plain file (not a folder, FIFO or device): background
+  // reads (store, recent list, project files) read nothing else, so that they never
+  // block on a FIFO.
+  static bool IsRegularFile(const std::string& Path);
 };
 
 // What a file dialog is asked to show. The core computes the starting name and

@@ -50,7 +50,7 @@ void TvoInfo::LoadStore() {
   FStore.Clear();
   std::string name = StoreFileName();
   try {
-    if (platform::path::file_exists(name)) FStore.SetText(TvoFileUtils::LoadText(name, kStoreCharSize));
+    if (TvoFileUtils::IsRegularFile(name)) FStore.SetText(TvoFileUtils::LoadText(name, kStoreCharSize));
   } catch (...) {
     FStore.Clear();
   }
@@ -69,7 +69,7 @@ bool TvoInfo::SaveStoreLocked() {
   // memory and the program goes on.
   try {
     std::string name = StoreFileName();
-    if (platform::path::file_exists(name) && platform::file::is_read_only(name))
+    if (TvoFileUtils::IsRegularFile(name) && platform::file::is_read_only(name))
       platform::file::set_read_only(name, false);
     TvoFileUtils::SaveText(name, FStore.GetText(), false, kStoreCharSize);
     return true;

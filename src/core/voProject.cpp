@@ -281,7 +281,7 @@ TvoProject::TvoProject() {
   // A missing or unreadable recent list is the normal first start.
   try {
     std::string name = RecentListFile();
-    if (platform::path::file_exists(name))
+    if (TvoFileUtils::IsRegularFile(name))
       FRecent = platform::text::split_lines(platform::text::decode_text_file(platform::file::read_all(name)));
   } catch (...) {
     FRecent.clear();
@@ -389,10 +389,13 @@ bool TvoProject::Open(bool Ask) {
   std::string name = FFileName;
   if (IsProjectFile(name)) {
     // A project file that cannot be read leaves everything as it was.
+    // Only plain files are read: a FIFO in its place must not block the program.
     try {
-      std::string text = platform::text::decode_text_file(platform::file::read_all(name));
-      FOptions.SetText(text);
-      AddRecent();
+      if (TvoFileUtils::IsRegularFile(name)) {
+        std::string text = platform::text::decode_text_file(platform::file::read_all(name));
+        FOptions.SetText(text);
+        AddRecent();
+      }
     } catch (...) {
     }
   } else if (!FCommandOptions.empty()) {

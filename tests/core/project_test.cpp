@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "core/voProject.h"
 #include "core_support.h"
@@ -249,6 +250,16 @@ TEST_F(ProjectTest, OpenOfAMissingProjectFileChangesNothing) {
   EXPECT_EQ(Project->FOptions.GetText(), "Source=/keep/*.xls?\r\n");
   EXPECT_TRUE(Project->FRecent.empty());
   EXPECT_EQ(Project->FFileName, Dir + "/missing.batch-tabrix");
+}
+
+TEST_F(ProjectTest, OpenOfAFifoNamedLikeAProjectReadsNothingAndDoesNotBlock) {
+  std::string fifo = Dir + "/pipe.batch-tabrix";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  Project->SetValue("Source", "/keep/");
+  Project->FFileName = fifo;
+  ASSERT_TRUE(Project->Open(false));
+  EXPECT_EQ(Project->Source(), "/keep/");
+  EXPECT_TRUE(Project->FRecent.empty());
 }
 
 TEST_F(ProjectTest, OpenOfAWorkbookMakesItTheSourceOfAProjectWithoutFile) {
