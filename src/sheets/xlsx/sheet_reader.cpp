@@ -520,9 +520,9 @@ const char* SheetScanner::scan_cell(const char* p, const char* e) {
     if (decoded) {
       append_unescaped(row_.text, raw);
     } else {
-      std::string tmp;
-      decode_xml(raw.data(), raw.data() + raw.size(), tmp);
-      append_unescaped(row_.text, tmp);
+      decoded_.clear();
+      decode_xml(raw.data(), raw.data() + raw.size(), decoded_);
+      append_unescaped(row_.text, decoded_);
     }
     if (row_.text.size() > kMaxElementBytes) throw Error("a row of the sheet holds more text than allowed");
     c.text_len = static_cast<std::uint32_t>(row_.text.size() - before);
@@ -534,6 +534,7 @@ const char* SheetScanner::scan_cell(const char* p, const char* e) {
     c.type = CellType::Blank;
   } else if (type.empty() || type == "n") {
     if (parse_double(raw, c.number)) c.type = CellType::Number;
+    else if (raw.find_first_not_of(" \t\r\n") == std::string_view::npos) c.type = CellType::Blank;  // an empty value
     else put_text(CellType::Text, raw, false);
   } else if (type == "s") {
     std::uint64_t ix = 0;
@@ -548,10 +549,10 @@ const char* SheetScanner::scan_cell(const char* p, const char* e) {
   } else if (type == "e") {
     put_text(CellType::Error, raw, false);
   } else if (type == "d") {
-    std::string tmp;
-    decode_xml(raw.data(), raw.data() + raw.size(), tmp);
-    if (iso_to_serial(tmp, date1904_, c.number)) c.type = CellType::Number;
-    else put_text(CellType::Text, tmp, true);
+    std::string iso;
+    decode_xml(raw.data(), raw.data() + raw.size(), iso);
+    if (iso_to_serial(iso, date1904_, c.number)) c.type = CellType::Number;
+    else put_text(CellType::Text, iso, true);
   } else {  // "str" and anything unknown: text
     put_text(CellType::Text, raw, false);
   }

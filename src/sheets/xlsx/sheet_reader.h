@@ -72,7 +72,7 @@ class SheetScanner {
   RowSink& sink_;
   bool date1904_;
   Row row_;
-  std::string scratch_;
+  std::string scratch_, decoded_;
   bool in_data_ = false;
   bool data_done_ = false;
   std::int64_t last_row_ = -1;
