@@ -2,6 +2,10 @@
 // and section rules, errors, date limits and the two date systems.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cstring>
+#include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <thread>
@@ -58,6 +62,37 @@ TEST(NumfmtGeneral, WidthAndSignificantDigits) {
     format_general(v, out);
     EXPECT_EQ(std::string("x") + expected, out) << v;  // appends
     EXPECT_EQ(expected, render("General", v)) << v;
+  }
+}
+
+// Every value shows its 15 significant digits exactly as the correctly rounded
+// decimal form has them, whatever path computes them.
+TEST(NumfmtRounding, FifteenDigitsAreExact) {
+  auto f = Format::parse("0.00000000000000E+000");
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  for (int i = 0; i < 200000; ++i) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    double v;
+    if (i % 2 == 0) {
+      std::uint64_t bits = (state >> 1) & 0x7FEFFFFFFFFFFFFFu;  // finite, positive
+      std::memcpy(&v, &bits, sizeof v);
+    } else {
+      // Sixteen digits ending in 5: the value lies next to a tie of the 15-digit rounding.
+      char text[48];
+      std::snprintf(text, sizeof text, "%llu5e%d",
+                    static_cast<unsigned long long>(100000000000000u + state % 900000000000000u),
+                    static_cast<int>((state >> 58) % 40) - 30);
+      std::from_chars(text, text + std::strlen(text), v);
+    }
+    char buf[40];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 14);
+    std::string exact(buf, r.ptr);  // d.ddddddddddddddde+XX
+    std::string mant = exact.substr(0, 16);
+    int e = std::atoi(exact.c_str() + 17);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%sE%c%03d", mant.c_str(), e < 0 ? '-' : '+',
+                  e < 0 ? -e : e);
+    ASSERT_EQ(expected, f->render(v)) << exact;
   }
 }
 

@@ -136,7 +136,7 @@ void render_date_section(const Section& s, double value, bool date1904, std::str
         append_num(c.y, 1, out);
         break;
       case Tok::Month: {
-        const char* name = kMonthNames[(c.m - 1) % 12];
+        const char* name = kMonthNames[c.m >= 1 && c.m <= 12 ? c.m - 1 : 0];
         if (t.width <= 2)
           append_num(c.m, t.width, out);
         else if (t.width == 3)

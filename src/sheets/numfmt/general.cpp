@@ -1,6 +1,7 @@
 // Decimal digits of a value and the General format.
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 #include "sheets/numfmt/numfmt_impl.h"
 
@@ -27,12 +28,71 @@ void append_exponent(int e, std::string& out) {
   while (k > 0) out += buf[--k];
 }
 
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};  // all exact
+
+void set_digits(std::uint64_t m, int k, Decimal& x) {
+  char buf[24];
+  int len = 0;
+  while (m != 0) {
+    buf[len++] = static_cast<char>('0' + m % 10);
+    m /= 10;
+  }
+  int n = 0;
+  for (int i = len - 1; i >= 0 && n < kSignificantDigits; --i) x.d[n++] = buf[i];
+  while (n > 0 && x.d[n - 1] == '0') --n;
+  x.n = n;
+  x.point = len - k;
+}
+
+// The 15 significant digits by one multiplication by an exact power of ten. The
+// product is off by less than 0.12 from the exact one, so its rounding to a whole
+// number is the exact rounding unless it lies near a half; then (and outside the
+// range of exact powers) the caller takes the slow exact path.
+bool fast_decimal(double a, Decimal& x) {
+  int e2 = 0;
+  std::frexp(a, &e2);
+  int k = kSignificantDigits - 1 - static_cast<int>(std::floor((e2 - 1) * 0.30102999566398120));
+  if (k < 0 || k > 22) return false;
+  double p = a * kPow10[k];
+  if (p < 1e14) {
+    if (++k > 22) return false;
+    p = a * kPow10[k];
+  } else if (p >= 1e15) {
+    if (--k < 0) return false;
+    p = a * kPow10[k];
+  }
+  if (p < 1e14 || p >= 1e15) return false;
+  const double whole = std::floor(p);
+  const double frac = p - whole;
+  if (frac > 0.25 && frac < 0.75) return false;
+  set_digits(static_cast<std::uint64_t>(whole) + (frac >= 0.5 ? 1 : 0), k, x);
+  return true;
+}
+
 }  // namespace
 
 Decimal to_decimal(double a) {
   Decimal x;
   if (!(a > 0) || !std::isfinite(a)) return x;
   char buf[40];
+  // Whole numbers below 10^15 are exact: their digits come without rounding.
+  if (a < 1e15 && a == std::floor(a)) {
+    auto v = static_cast<std::uint64_t>(a);
+    int k = 0;
+    while (v != 0) {
+      buf[k++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    }
+    x.point = k;
+    int n = 0;
+    for (int i = k - 1; i >= 0; --i) x.d[n++] = buf[i];
+    while (n > 0 && x.d[n - 1] == '0') --n;
+    x.n = n;
+    return x;
+  }
+  if (fast_decimal(a, x)) return x;
   auto res = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific,
                            kSignificantDigits - 1);
   const char* p = buf;
