@@ -293,24 +293,40 @@ void CsvBuilder::finish(CsvOutput& out) {
     spill();
     if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0)
       throw Error("cannot read a temporary file: " + platform::system_error_text(errno));
+    // Read the spooled rows back in large blocks; a row cut at the end of a block
+    // is completed by the next one.
     std::string buf;
-    char header[8];
-    while (std::fread(header, 1, 8, spill_) == 8) {
-      std::uint32_t count = get_u32(header + 4);
-      buf.clear();
-      for (std::uint32_t i = 0; i < count; ++i) {
-        char fh[8];
-        if (std::fread(fh, 1, 8, spill_) != 8) throw Error("cannot read a temporary file");
-        std::uint32_t len = get_u32(fh + 4);
-        std::size_t at = buf.size();
-        buf.append(fh, 8);
-        buf.resize(at + 8 + len);
-        if (len && std::fread(&buf[at + 8], 1, len, spill_) != len) throw Error("cannot read a temporary file");
+    std::size_t have = 0;
+    buf.resize(kSpoolMemoryLimit);
+    while (true) {
+      if (buf.size() - have < kSpoolMemoryLimit / 2) buf.resize(have + kSpoolMemoryLimit);
+      std::size_t n = std::fread(buf.data() + have, 1, buf.size() - have, spill_);
+      if (n == 0) {
+        if (std::ferror(spill_)) throw Error("cannot read a temporary file: " + platform::system_error_text(errno));
+        if (have != 0) throw Error("a temporary file is damaged");
+        break;
       }
-      std::uint32_t index = get_u32(header);
-      rows_until(index);
-      emit_row(out, index, buf.data(), count);
-      next = index + 1;
+      have += n;
+      const char* p = buf.data();
+      const char* e = p + have;
+      while (e - p >= 8) {
+        std::uint32_t count = get_u32(p + 4);
+        const char* q = p + 8;
+        bool complete = true;
+        for (std::uint32_t i = 0; i < count; ++i) {
+          if (e - q < 8 || static_cast<std::size_t>(e - q - 8) < get_u32(q + 4)) {
+            complete = false;
+            break;
+          }
+          q += 8 + get_u32(q + 4);
+        }
+        if (!complete) break;
+        walk(p, q);
+        p = q;
+      }
+      std::size_t used = static_cast<std::size_t>(p - buf.data());
+      std::memmove(buf.data(), p, have - used);
+      have -= used;
     }
   } else {
     walk(spool_.data(), spool_.data() + spool_.size());
