@@ -31,9 +31,14 @@
 
 #include "platform/error.h"
 
-// Limits of the engine, which recurses once per character in the worst case.
-inline constexpr std::size_t kRegexMaxInputLength = 8192;    // code points of an input
+// Limits of the engine, which recurses once or more per character. Longer inputs
+// and patterns fail with "Out of string space" (14). Texts longer than
+// kRegexInlineLength are matched on a helper thread with a stack of
+// kRegexDeepStackSize bytes (reserved address space; only what is used is touched).
+inline constexpr std::size_t kRegexMaxInputLength = 4096;    // code points of an input (PATH_MAX)
 inline constexpr std::size_t kRegexMaxPatternLength = 4096;  // code points of a pattern
+inline constexpr std::size_t kRegexInlineLength = 256;       // code points
+inline constexpr std::size_t kRegexDeepStackSize = std::size_t{256} << 20;
 
 enum class TRegexOptions : std::uint32_t { None = 0, IgnoreCase = 1, Multiline = 2 };
 constexpr TRegexOptions operator|(TRegexOptions a, TRegexOptions b) {
