@@ -87,9 +87,11 @@ void write_all_atomic(const std::string& path, std::string_view data) {
   std::string tmp = temp_name_beside(path);
   try {
     write_all(tmp, data);
-  } catch (...) {
+  } catch (const FileError& e) {
     ::unlink(tmp.c_str());
-    throw;
+    // The message names the file the caller asked for, not the temporary one.
+    bool writing = std::string_view(e.what()).starts_with("Cannot write");
+    throw_file_error(writing ? "Cannot write file" : "Cannot create file", path, e.code());
   }
   if (::rename(tmp.c_str(), path.c_str()) != 0) {
     int e = errno;

@@ -51,7 +51,13 @@ TEST_F(FileTest, FailuresAreFileErrorsWithThePath) {
   }
   EXPECT_THROW(file::read_all(Dir), platform::FileError);
   EXPECT_THROW(file::write_all(Dir + "/no/such/dir/f", "x"), platform::FileError);
-  EXPECT_THROW(file::write_all_atomic(Dir + "/no/such/dir/f", "x"), platform::FileError);
+  try {
+    file::write_all_atomic(Dir + "/no/such/dir/f", "x");
+    FAIL() << "no error";
+  } catch (const platform::FileError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + Dir + "/no/such/dir/f\".", 0), 0u) << e.what();
+    EXPECT_EQ(e.code(), ENOENT);
+  }
 }
 
 TEST_F(FileTest, MoveNeverReplacesAndRemoveReportsFailure) {
