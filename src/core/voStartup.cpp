@@ -18,6 +18,7 @@ namespace {
 
 std::mutex g_runner_mutex;
 TvoWindowRunner g_window_runner;
+TvoWindowTearDown g_window_teardown;
 
 // Frees whatever start-up created, in the reverse order of creation; runs on
 // every way out of voRun.
@@ -34,6 +35,17 @@ struct TvoTearDown {
     voReleaseDialogs();
     delete voApp;
     voApp = nullptr;
+    TvoWindowTearDown windows;
+    {
+      std::lock_guard lock(g_runner_mutex);
+      windows = g_window_teardown;
+    }
+    if (windows) {
+      try {
+        windows();
+      } catch (...) {
+      }
+    }
   }
 };
 
@@ -53,6 +65,11 @@ int RunWindow() {
 TvoWindowRunner voSetWindowRunner(TvoWindowRunner Runner) {
   std::lock_guard lock(g_runner_mutex);
   return std::exchange(g_window_runner, std::move(Runner));
+}
+
+TvoWindowTearDown voSetWindowTearDown(TvoWindowTearDown TearDown) {
+  std::lock_guard lock(g_runner_mutex);
+  return std::exchange(g_window_teardown, std::move(TearDown));
 }
 
 int voRun(int argc, char** argv) {

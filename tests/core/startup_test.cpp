@@ -89,6 +89,28 @@ TEST_F(StartupTest, TheWindowRunsWithEveryObjectInPlace) {
   ExpectTornDown();
 }
 
+// A window control that checks at its destruction that the project is gone and
+// has handed its tag back.
+TEST_F(StartupTest, TheWindowsAreTornDownLastWithTheControlsOutlivingTheProject) {
+  auto control = std::make_unique<coretest::FakeControl>("eSource", "Text");
+  std::vector<std::string> order;
+  auto old_runner = voSetWindowRunner([&] {
+    voProject->RegisterControl(control.get());
+    voProject->LoadStartup();
+    EXPECT_GT(control->TagValue, 0);
+    return 0;
+  });
+  auto old_teardown = voSetWindowTearDown([&] {
+    order.push_back(voProject == nullptr && voInfo == nullptr && voApp == nullptr ? "after" : "too early");
+    EXPECT_EQ(control->TagValue, -1);
+    control.reset();
+  });
+  EXPECT_EQ(Run({}), 0);
+  voSetWindowRunner(old_runner);
+  voSetWindowTearDown(old_teardown);
+  EXPECT_EQ(order, std::vector<std::string>{"after"});
+}
+
 TEST_F(StartupTest, PureConsoleWithAnHttpSourceStaysInTheWindow) {
   bool ran = false;
   auto old = voSetWindowRunner([&] {
