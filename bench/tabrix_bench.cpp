@@ -7,7 +7,7 @@
 //       memory reported (the child's VmHWM) belongs to that run alone.
 //
 // The workloads are generated once into a work folder (default: the system temp
-// folder, "tabrix-bench-v1"; --workdir DIR or TABRIX_BENCH_DIR to choose) and reused.
+// folder, "tabrix-bench-v2"; --workdir DIR or TABRIX_BENCH_DIR to choose) and reused.
 // Own options: --workdir DIR, --w2-rows N (default 300000). Every other option goes
 // to Google Benchmark (--benchmark_filter=W1 and so on).
 #include <benchmark/benchmark.h>
@@ -44,7 +44,7 @@ constexpr uint32_t kW1Files = 200;
 constexpr uint32_t kW1Rows = 100;
 constexpr uint32_t kW1Cols = 10;
 constexpr uint32_t kW2Cols = 12;
-constexpr const char* kWorkFolder = "tabrix-bench-v1";
+constexpr const char* kWorkFolder = "tabrix-bench-v2";
 
 struct Config {
   std::string workdir;

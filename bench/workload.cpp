@@ -63,13 +63,13 @@ bool write_workload(const std::string& path, const WorkloadShape& shape) {
           static constexpr std::array<std::string_view, 12> kHeads = {
               "Id",   "Item",       "Place", "Amount", "Date",  "Stamp",
               "Paid", "Discount",   "Qty",   "Note",   "Ratio", "Price"};
-          w.begin_row(1);
+          w.begin_row_spans(1, 1, cols);
           for (uint32_t c = 1; c <= cols; ++c) w.text(c, kHeads[c - 1]);
           w.end_row();
           Rng rng{seed};
           std::string item;
           for (uint32_t r = 1; r <= rows; ++r) {
-            w.begin_row(r + 1);
+            w.begin_row_spans(r + 1, 1, cols);
             for (uint32_t c = 1; c <= cols; ++c) {
               switch (c) {
                 case 1: w.number(c, r); break;
@@ -78,7 +78,8 @@ bool write_workload(const std::string& path, const WorkloadShape& shape) {
                   item = std::string(kWords[rng.below(kWords.size())]);
                   item += " ";
                   item += std::to_string(seed * 1000003u + r);
-                  item += ", \"Größe\" ";
+                  item += ", \"Größe\": ";
+                  item += static_cast<char>('A' + rng.below(26));
                   item += static_cast<char>('A' + rng.below(26));
                   w.text(c, item);
                   break;

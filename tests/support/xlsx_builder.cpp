@@ -50,7 +50,9 @@ std::string sheet_head(std::string_view dimension, bool selected, std::string_vi
   s += kMainNs;
   s += "\" xmlns:r=\"";
   s += kRelNs;
-  s += "\"><dimension ref=\"";
+  s += "\" xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+       "mc:Ignorable=\"x14ac\" "
+       "xmlns:x14ac=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac\"><dimension ref=\"";
   s += dimension.empty() ? std::string_view("A1") : dimension;
   s += "\"/><sheetViews><sheetView ";
   if (selected) s += "tabSelected=\"1\" ";
@@ -143,6 +145,19 @@ void RowWriter::begin_row(uint32_t row, bool hidden) {
   buf_ += "<row r=\"";
   buf_ += std::to_string(row);
   buf_ += hidden ? "\" hidden=\"1\">" : "\">";
+}
+
+void RowWriter::begin_row_spans(uint32_t row, uint32_t first_col, uint32_t last_col) {
+  if (in_row_) end_row();
+  row_ = row;
+  in_row_ = true;
+  buf_ += "<row r=\"";
+  buf_ += std::to_string(row);
+  buf_ += "\" spans=\"";
+  buf_ += std::to_string(first_col);
+  buf_ += ':';
+  buf_ += std::to_string(last_col);
+  buf_ += "\" x14ac:dyDescent=\"0.25\">";
 }
 
 void RowWriter::end_row() {

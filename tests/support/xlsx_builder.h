@@ -172,6 +172,9 @@ class XlsxBuilder;
 class RowWriter {
  public:
   void begin_row(uint32_t row, bool hidden = false);
+  // A row with the attributes the application adds to every row it writes
+  // (spans="first:last" x14ac:dyDescent="0.25").
+  void begin_row_spans(uint32_t row, uint32_t first_col, uint32_t last_col);
   void end_row();
 
   void number(uint32_t col, double v, StyleId s = 0);
