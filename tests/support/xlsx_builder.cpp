@@ -401,6 +401,7 @@ std::string SheetBuilder::xml() const {
   std::string s = sheet_head(dim, false, cols, before_data_);
   std::vector<uint32_t> hr = hidden_rows_;
   std::sort(hr.begin(), hr.end());
+  hr.erase(std::unique(hr.begin(), hr.end()), hr.end());
   auto hidden = [&](uint32_t r) { return std::binary_search(hr.begin(), hr.end(), r); };
   auto hit = hr.begin();
   auto row_open = [&](uint32_t r) {
