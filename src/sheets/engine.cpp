@@ -18,7 +18,7 @@
 namespace sheets {
 namespace {
 
-constexpr std::size_t kOutputBuffer = 1 << 20;
+constexpr std::size_t kOutputBuffer = 64 << 10;
 // How much of a compound file is searched for the marks of an encrypted package.
 constexpr std::size_t kCompoundProbe = 1 << 20;
 

@@ -673,8 +673,10 @@ void scan_sheet(zip::EntryReader& in, RowSink& sink, bool date1904) {
     consume(true);
     return;
   }
+  // Small sheets get a buffer of their own size: fresh memory is costly to touch.
+  const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, in.size() + 1));
   while (true) {
-    if (buf.size() - have < kChunk / 4) buf.resize(std::max<std::size_t>(kChunk, have + kChunk));
+    if (buf.size() - have < first / 4 + 1) buf.resize(std::max<std::size_t>(first, have + first));
     std::size_t n = in.read(buf.data() + have, buf.size() - have);
     if (n == 0) break;
     have += n;
