@@ -11,6 +11,16 @@
 //
 // Values are rendered from their 15 significant decimal digits, as the application
 // does, and rounded half away from zero.
+//
+// Signs: a negative number shown through the first section gets a leading '-' (also
+// when it rounds to zero, and also when the section has no digit placeholders); the
+// negative section (the second one, or one whose condition is [<0] or [<=0]) shows
+// the number's size without a sign, except that General inside it keeps the sign.
+// A section picked by any other condition keeps the sign. Negative zero is zero.
+//
+// Fractions take the last continued-fraction convergent of the value whose
+// denominator fits the placeholders (as the application does, which is not always the
+// closest fraction); a fixed denominator (# ?/8) rounds to eighths.
 #pragma once
 
 #include <cstddef>

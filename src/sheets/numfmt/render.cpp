@@ -183,7 +183,7 @@ void render_exponent(const Section& s, double a, double signed_value, bool gener
         out += '.';
         break;
       case Tok::Exp:
-        out += t.ch;
+        out += 'E';  // shown in capitals whichever way the code writes it
         if (E < 0)
           out += '-';
         else if (s.exp_plus)
