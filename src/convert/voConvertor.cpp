@@ -60,7 +60,7 @@ TvoConvertor::~TvoConvertor() = default;
 std::shared_ptr<TvoConvertor> TvoConvertor::CreateWorkers(std::shared_ptr<TvoBatch> Batch, const std::string& Target,
                                                           TvoNodeEvent OnNode) {
   Batch->TargetDir = TvoBatch::NormalizePath(Target);
-  const std::int32_t count = voProject ? voProject->GetInt("ThreadsCount", 1) : 1;
+  const std::int32_t count = voProject ? voProject->ThreadsCount() : 1;
   return ConverterClass()(std::move(Batch), count, std::move(OnNode));
 }
 
@@ -122,7 +122,7 @@ std::string TvoConvertor::TargetFileName(TvoBatch* Batch, TvoNode* Node) {
   // 1-2. The name below the target folder.
   std::string name = voAddressFileName(source);
   if (name.empty()) {
-    if (voProject->GetBool("KeepTargetSubdirs", true) && !Batch->SourceDir.empty() &&
+    if (voProject->KeepTargetSubdirs() && !Batch->SourceDir.empty() &&
         source.size() > Batch->SourceDir.size() && source.compare(0, Batch->SourceDir.size(), Batch->SourceDir) == 0) {
       // The path relative to the source folder: its subfolders are rebuilt under
       // the target folder.
@@ -161,14 +161,14 @@ void TvoConvertor::DeleteTarget(const std::string& Path) { platform::file::remov
 
 void TvoConvertor::FinishSource(TvoBatch*, TvoNode* Node, const std::string& Target) {
   const std::string& source = Node->SourceFile;
-  if (voProject->GetBool("KeepFileTime", false)) {
+  if (voProject->KeepFileTime()) {
     try {
       CopyFileTime(source, Target);
     } catch (...) {
     }
   }
-  if (voProject->GetBool("DeleteSource", false)) platform::file::remove_file(source);
-  const std::string suffix = voProject->GetValue("RenameSource");
+  if (voProject->DeleteSource()) platform::file::remove_file(source);
+  const std::string suffix = voProject->RenameSource();
   if (!suffix.empty()) platform::file::move_file(source, source + suffix);
 }
 
