@@ -223,7 +223,10 @@ void CsvBuilder::row(const xlsx::Row& row) {
   if (spool_.size() >= kSpoolMemoryLimit) spill();
 }
 
-void CsvBuilder::merge(const xlsx::Range& range) { merges_.push_back(range); }
+void CsvBuilder::merge(const xlsx::Range& range) {
+  if (merges_.size() >= kMaxMergedRanges) throw Error("the sheet holds more merged ranges than allowed");
+  merges_.push_back(range);
+}
 
 void CsvBuilder::spill() {
   if (!spill_) {
@@ -236,9 +239,30 @@ void CsvBuilder::spill() {
 }
 
 void CsvBuilder::emit_row(CsvOutput& out, std::uint32_t index, const char* p, std::uint32_t count) {
-  // Merged ranges that cover this row.
-  while (next_merge_ < merges_.size() && merges_[next_merge_].r1 <= index) active_.push_back(&merges_[next_merge_++]);
-  std::erase_if(active_, [&](const xlsx::Range* r) { return r->r2 < index; });
+  // Merged ranges that cover this row, ordered by their first column.
+  bool changed = false;
+  if (!active_.empty() && active_min_r2_ < index) {
+    std::erase_if(active_, [&](const xlsx::Range* r) { return r->r2 < index; });
+    changed = true;
+  }
+  while (next_merge_ < merges_.size() && merges_[next_merge_].r1 <= index) {
+    const xlsx::Range* r = &merges_[next_merge_++];
+    if (r->r2 >= index) active_.push_back(r);
+    changed = true;
+  }
+  if (changed) {
+    // Ranges of a sound sheet never overlap, so no row meets more of them than it has columns.
+    if (active_.size() > xlsx::kMaxColumns) throw Error("the merged ranges of the sheet overlap");
+    std::sort(active_.begin(), active_.end(), [](const xlsx::Range* a, const xlsx::Range* b) { return a->c1 < b->c1; });
+    active_min_r2_ = 0xFFFFFFFFu;
+    for (const xlsx::Range* r : active_) active_min_r2_ = std::min(active_min_r2_, r->r2);
+  }
+  auto covered = [&](std::uint32_t c) {
+    auto it = std::upper_bound(active_.begin(), active_.end(), c, [](std::uint32_t v, const xlsx::Range* r) { return v < r->c1; });
+    if (it == active_.begin()) return false;
+    const xlsx::Range* r = *(it - 1);
+    return c <= r->c2 && !(c == r->c1 && index == r->r1);
+  };
   line_.clear();
   std::uint32_t col = min_col_;
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -246,10 +270,7 @@ void CsvBuilder::emit_row(CsvOutput& out, std::uint32_t index, const char* p, st
     std::uint32_t len = get_u32(p + 4);
     const char* text = p + 8;
     p += 8 + len;
-    bool covered = false;
-    for (const xlsx::Range* r : active_)
-      if (c >= r->c1 && c <= r->c2 && !(c == r->c1 && index == r->r1)) covered = true;
-    if (covered) continue;
+    if (!active_.empty() && covered(c)) continue;
     line_.append(c - col, ',');
     col = c;
     line_.append(text, len);

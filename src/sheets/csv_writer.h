@@ -21,6 +21,8 @@ namespace sheets {
 
 // Rendered rows kept in memory before they go to a temporary file.
 inline constexpr std::size_t kSpoolMemoryLimit = 8u << 20;
+// Most merged ranges one sheet may hold.
+inline constexpr std::size_t kMaxMergedRanges = 1u << 20;
 
 class CsvOutput {
  public:
@@ -94,8 +96,9 @@ class CsvBuilder : public xlsx::RowSink {
   std::uint32_t custom_row_min_ = 0, custom_row_max_ = 0, hidden_col_min_ = 0, hidden_col_max_ = 0;
   // Emission state.
   std::string line_;
-  std::vector<const xlsx::Range*> active_;
+  std::vector<const xlsx::Range*> active_;  // merged ranges over the current row, by first column
   std::size_t next_merge_ = 0;
+  std::uint32_t active_min_r2_ = 0;
 };
 
 // Appends a field, enclosed in double quotes when it holds a separator, a double

@@ -86,6 +86,19 @@ TEST(CsvRange, MergedCellsKeepTheValueOnlyTopLeft) {
   EXPECT_EQ(csv_of(b), "top,,\r\n,,5\r\n");
 }
 
+TEST(CsvRange, SeveralMergedRangesInTheSameRows) {
+  XlsxBuilder b;
+  auto& s = b.add_sheet("S");
+  for (uint32_t r = 1; r <= 4; ++r)
+    for (uint32_t c = 1; c <= 6; ++c) s.number(r, c, r * 10 + c);
+  s.merge("B1:C3").merge("E2:F2").merge("A4:F4");
+  EXPECT_EQ(csv_of(b),
+            "11,12,,14,15,16\r\n"
+            "21,,,24,25,\r\n"
+            "31,,,34,35,36\r\n"
+            "41,,,,,\r\n");
+}
+
 TEST(CsvRange, HiddenRowsAndColumnsAreWritten) {
   XlsxBuilder b;
   auto& s = b.add_sheet("S");

@@ -1,5 +1,6 @@
 #include "sheets/xlsx/package.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -112,7 +113,8 @@ class StylesHandler : public xml::Handler {
 
 class SharedStringsHandler : public xml::Handler {
  public:
-  SharedStringsHandler(SharedStrings& s, const std::string& part) : s_(s), part_(part) {}
+  SharedStringsHandler(SharedStrings& s, const std::string& part, std::uint64_t part_size)
+      : s_(s), part_(part), part_size_(part_size) {}
   void start(std::string_view name, const xml::Attrs& a) override {
     if (name == "si") {
       in_si_ = true;
@@ -128,7 +130,10 @@ class SharedStringsHandler : public xml::Handler {
       if (const char* u = a.get("uniqueCount")) {
         long long n = 0;
         std::from_chars(u, u + std::strlen(u), n);
-        if (n > 0 && static_cast<std::uint64_t>(n) <= kMaxSharedStrings) s_.reserve(static_cast<std::size_t>(n));
+        // Trust the declared count only as far as the part can hold that many
+        // entries ("<si/>" at the least).
+        std::uint64_t cap = std::min<std::uint64_t>(kMaxSharedStrings, part_size_ / 5);
+        if (n > 0) s_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), cap)));
       }
     }
   }
@@ -166,6 +171,7 @@ class SharedStringsHandler : public xml::Handler {
  private:
   SharedStrings& s_;
   std::string part_;
+  std::uint64_t part_size_;
   std::string cur_, unescaped_;
   std::uint64_t total_ = 0;
   bool in_si_ = false, in_t_ = false, preserve_ = false;
@@ -184,7 +190,7 @@ int hex_digit(char c) {
 
 void SharedStrings::add(std::string_view s) {
   text_.append(s);
-  offsets_.push_back(text_.size());
+  offsets_.push_back(static_cast<std::uint32_t>(text_.size()));
 }
 
 std::string rels_part(std::string_view part) {
@@ -326,7 +332,7 @@ void Package::read_styles(const std::string& part) {
 
 void Package::read_shared_strings(const std::string& part) {
   const zip::Entry* e = archive_->find(part);
-  SharedStringsHandler h(sst_, part);
+  SharedStringsHandler h(sst_, part, e->size);
   auto in = archive_->stream(*e);
   xml::parse(*in, part, h);
 }

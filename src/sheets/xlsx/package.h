@@ -19,6 +19,7 @@ inline constexpr std::uint64_t kMaxSharedStrings = 16u << 20;       // entries
 inline constexpr std::uint64_t kMaxSharedStringBytes = 1ull << 30;  // text
 inline constexpr std::uint64_t kMaxStyles = 1u << 20;               // cellXfs entries
 inline constexpr std::uint64_t kMaxSmallPartSize = 256u << 20;      // workbook, rels, styles
+static_assert(kMaxSharedStringBytes < (1ull << 32), "shared-string offsets are 32-bit");
 
 struct SheetPart {
   std::string name;
@@ -39,7 +40,7 @@ class SharedStrings {
 
  private:
   std::string text_;
-  std::vector<std::uint64_t> offsets_{0};
+  std::vector<std::uint32_t> offsets_{0};  // the text stays below 4 GiB (kMaxSharedStringBytes)
 };
 
 struct Styles {
