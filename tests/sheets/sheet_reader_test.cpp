@@ -96,6 +96,7 @@ TEST(SheetScanner, MalformedSheetsFailWithAMessage) {
     const char* expect;
   } cases[] = {
       {"truncated", kSheet.substr(0, kSheet.size() / 2), "truncated"},
+      {"ends after a row", "<worksheet><sheetData><row r=\"1\"><c><v>1</v></c></row>  ", "truncated"},
       {"rows out of order", "<sheetData><row r=\"3\"/><row r=\"2\"/></sheetData>", "out of order"},
       {"row zero", "<sheetData><row r=\"0\"/></sheetData>", "out of range"},
       {"row beyond the last", "<sheetData><row r=\"1048577\"/></sheetData>", "out of range"},

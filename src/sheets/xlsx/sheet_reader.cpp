@@ -275,10 +275,7 @@ const char* skip_special(const char* p, const char* e) {
 
 std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
   if (len == 0) {
-    if (final && (in_data_ || !data_done_)) {
-      // A sheet without its sheetData end: acceptable only when nothing was open.
-      if (in_data_) throw Error("the sheet data is truncated or damaged");
-    }
+    if (final && in_data_) throw Error("the sheet data is truncated or damaged");
     return 0;
   }
   const char* p = data;
@@ -287,7 +284,10 @@ std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
   try {
     while (true) {
       const char* q = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(e - p)));
-      if (!q) return len;
+      if (!q) {
+        if (final && in_data_) throw Error("the sheet data is truncated or damaged");
+        return len;
+      }
       p = q;
       consumed = static_cast<std::size_t>(p - data);
       NEED(e - p >= 2);
