@@ -580,6 +580,7 @@ INSTANTIATE_TEST_SUITE_P(
     Grammar, CommandLineTest,
     ::testing::Values(
         CommandLineCase{"none", "", true, "", "*"}, CommandLineCase{"one_character", "x", true, "", "*"},
+        CommandLineCase{"one_wide_character", "\xC3\xA9", true, "", "*"},
         CommandLineCase{"dash_P_colon", "-P:Source=/in/*.xls?;Target=/out/;PureConsole=1", true,
                         "Source=/in/*.xls?\r\nTarget=/out/\r\nPureConsole=1", ""},
         CommandLineCase{"slash_p_commas", "/p:Source=/in/*.xls,Subdir=True", true,
