@@ -60,8 +60,15 @@ TvoConvertor::~TvoConvertor() = default;
 std::shared_ptr<TvoConvertor> TvoConvertor::CreateWorkers(std::shared_ptr<TvoBatch> Batch, const std::string& Target,
                                                           TvoNodeEvent OnNode) {
   Batch->TargetDir = TvoBatch::NormalizePath(Target);
-  const std::int32_t count = voProject ? voProject->ThreadsCount() : 1;
+  std::int32_t count = voProject ? voProject->ThreadsCount() : 1;
+  if (count > kMaxWorkers) count = kMaxWorkers;
   return ConverterClass()(std::move(Batch), count, std::move(OnNode));
+}
+
+std::int32_t TvoConvertor::ChainLength() const {
+  std::int32_t n = 0;
+  for (const TvoConvertor* w = this; w; w = w->FNextWorker.get()) ++n;
+  return n;
 }
 
 void TvoConvertor::SetOnFinish(TvoEvent Handler) {

@@ -24,6 +24,11 @@
 // unattended run nobody reads it, and it may go below 0 there without effect.
 extern std::atomic<std::int32_t> LiveWorkers;
 
+// The most workers one chain can have. A larger "ThreadsCount" is taken as this
+// number: every worker is a thread with its own application instance, and the
+// chain is built (and freed) recursively.
+inline constexpr std::int32_t kMaxWorkers = 256;
+
 class TvoConvertor : public TvoWorkBase {
  public:
   // Builds one worker and, through the project's converter class, the rest of the
@@ -33,7 +38,8 @@ class TvoConvertor : public TvoWorkBase {
   ~TvoConvertor() override;
 
   // Sets the batch's TargetDir, reads "ThreadsCount" (1 when absent or not a
-  // number, no bounds) and builds the chain with the project's converter class.
+  // number; 0 and below kept as read, which gives one worker; above kMaxWorkers
+  // taken as kMaxWorkers) and builds the chain with the project's converter class.
   // Returns the first worker; nothing is started.
   static std::shared_ptr<TvoConvertor> CreateWorkers(std::shared_ptr<TvoBatch> Batch, const std::string& Target,
                                                      TvoNodeEvent OnNode);
@@ -50,6 +56,8 @@ class TvoConvertor : public TvoWorkBase {
   void StopChain();
 
   const std::shared_ptr<TvoConvertor>& NextWorker() const { return FNextWorker; }
+  // The number of workers from this one to the end of the chain.
+  std::int32_t ChainLength() const;
 
   // Converts one entry and records its outcome in it; nothing here.
   virtual void Convert(TvoBatch* Batch, TvoNode* Node);

@@ -66,7 +66,9 @@ void TvoMain::Run() {
   FConvertor = TvoConvertor::CreateWorkers(FBatch, voProject->TargetFolder(),
                                            [this](TvoBatch* Batch, TvoNode* Node) { NodeConverted(Batch, Node); });
   // OnFinish stays empty: this thread serves no synchronisation while it waits.
-  LiveWorkers.store(FConvertor->FThreadsCount < 1 ? 1 : FConvertor->FThreadsCount);
+  // One per worker of the chain: the first worker's FThreadsCount, or 1 when that
+  // is below 1.
+  LiveWorkers.store(FConvertor->ChainLength());
   FConvertor->StartChain();
   voInfo->UpdateCounter("C", 0, 1);
 

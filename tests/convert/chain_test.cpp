@@ -42,6 +42,17 @@ TEST_F(ChainTest, ThreadsCountGivesTheWorkersAndTheirCounts) {
   }
 }
 
+TEST_F(ChainTest, HugeThreadsCountIsCapped) {
+  for (const char* value : {"100000", "0x7fffffff"}) {
+    voProject->SetValue("ThreadsCount", value);
+    auto first = TvoConvertor::CreateWorkers(BatchOf({}), out_, nullptr);
+    EXPECT_EQ(first->FThreadsCount, kMaxWorkers);
+    EXPECT_EQ(first->ChainLength(), kMaxWorkers);
+  }
+  voProject->SetValue("ThreadsCount", "-5");
+  EXPECT_EQ(TvoConvertor::CreateWorkers(BatchOf({}), out_, nullptr)->ChainLength(), 1);
+}
+
 TEST_F(ChainTest, CreateWorkersNormalisesTheTarget) {
   auto batch = BatchOf({});
   TvoConvertor::CreateWorkers(batch, "file://" + out_, nullptr);
