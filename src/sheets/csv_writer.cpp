@@ -1,6 +1,7 @@
 #include "sheets/csv_writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -23,7 +24,11 @@ std::uint32_t get_u32(const char* p) {
 
 constexpr char kQuoteTrigger[] = {',', '"', '\r', '\n', '\t'};
 
+std::atomic<bool> g_short_year_dates{false};
+
 }  // namespace
+
+void testing::set_short_year_builtin_dates(bool on) { g_short_year_dates = on; }
 
 void append_csv_field(std::string& out, std::string_view field) {
   bool quote = false;
@@ -69,6 +74,8 @@ const numfmt::Format* StyleFormats::get(std::uint32_t xf) {
     std::string_view code;
     auto c = styles_.custom.find(id);
     if (c != styles_.custom.end()) code = c->second;
+    else if (g_short_year_dates && id == 14) code = "m/d/yy";
+    else if (g_short_year_dates && id == 22) code = "m/d/yy h:mm";
     else code = numfmt::builtin_format(id);
     std::shared_ptr<const numfmt::Format> parsed;
     if (!code.empty()) {

@@ -101,6 +101,12 @@ class CsvBuilder : public xlsx::RowSink {
   std::uint32_t active_min_r2_ = 0;
 };
 
+namespace testing {
+// Shows built-in formats 14 and 22 with a two-digit year (m/d/yy, m/d/yy h:mm), as
+// the Mac edition of the application does; only for comparing with files it wrote.
+void set_short_year_builtin_dates(bool on);
+}  // namespace testing
+
 // Appends a field, enclosed in double quotes when it holds a separator, a double
 // quote, CR, LF or TAB (inner double quotes doubled).
 void append_csv_field(std::string& out, std::string_view field);
