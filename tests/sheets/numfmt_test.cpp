@@ -271,6 +271,8 @@ TEST(NumfmtDates, The1904System) {
           {"m/d/yyyy", 42735, "1/1/2021"},
           {"yyyy-mm-dd", 2957003, "9999-12-31"},
           {"yyyy-mm-dd", 2957004, kHashes.c_str()},
+          {"[h]:mm", -1.5, "-36:00"},  // negative times show with a sign here
+          {"h:mm", -0.25, "-6:00"},
       },
       true);
 }

@@ -63,7 +63,9 @@ class Format {
   bool is_general() const;
 
   // Appends the text shown for a number. date1904 selects the 1904 date system for
-  // date/time sections. A value that is not finite appends "#NUM!".
+  // date/time sections (in which a negative serial shows as '-' and its size; the 1900
+  // system shows kHashFillLength '#' instead). A value that is not finite appends
+  // "#NUM!".
   void render(double value, bool date1904, std::string& out) const;
   std::string render(double value, bool date1904 = false) const;
 
