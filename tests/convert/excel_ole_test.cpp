@@ -43,6 +43,23 @@ TEST_F(ExcelOleTest, OneWorkerStartsTheApplicationOnceAndQuitsItOnce) {
   EXPECT_EQ(voInfo->GetValue("W"), "16");
 }
 
+TEST_F(ExcelOleTest, ApplicationQuitsBeforeOnFinish) {
+  WriteFile(in_ + "a.xls");
+  auto batch = BatchOf({in_ + "a.xls"}, in_);
+  auto first = TvoConvertor::CreateWorkers(batch, out_, nullptr);
+  int quits_seen = -1;
+  first->SetOnFinish([&] { quits_seen = excel_->CountOf("app.Quit()"); });
+  first->StartChain();
+  WaitChain(first);
+  EXPECT_EQ(quits_seen, 1);
+}
+
+TEST_F(ExcelOleTest, WorkerWithoutEntriesNeverStartsTheApplication) {
+  RunChain(BatchOf({}));
+  EXPECT_EQ(excel_->AppsCreated(), 0);
+  EXPECT_TRUE(excel_->Texts().empty());
+}
+
 TEST_F(ExcelOleTest, OpenArgumentsByReadOnlyAndSkipPassword) {
   struct Case {
     const char* read_only;
