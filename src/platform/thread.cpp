@@ -27,6 +27,7 @@ Thread::~Thread() {
 void Thread::start() {
   bool expected = false;
   if (!started_.compare_exchange_strong(expected, true)) return;
+  std::lock_guard join_lock(join_mutex_);
   if (free_on_end_) {
     std::shared_ptr<Thread> self = shared_from_this();
     thread_ = std::thread([self]() mutable {
@@ -59,9 +60,14 @@ void Thread::run_body() noexcept {
 
 void Thread::wait() {
   if (!started()) return;
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
-    thread_.join();
-    return;
+  {
+    // One waiter joins; the others find the thread joined (or detached) and wait
+    // for the end below, which has then happened already.
+    std::lock_guard join_lock(join_mutex_);
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
+      thread_.join();
+      return;
+    }
   }
   std::unique_lock lock(mutex_);
   done_cv_.wait(lock, [this] { return finished(); });

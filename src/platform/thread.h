@@ -38,7 +38,8 @@ class Thread : public std::enable_shared_from_this<Thread> {
   bool started() const noexcept { return started_.load(std::memory_order_acquire); }
   bool finished() const noexcept { return finished_.load(std::memory_order_acquire); }
   // Waits until the body (and on_end) has run; returns at once when the thread was
-  // never started. Must not be called from the thread itself.
+  // never started. Several threads may wait at the same time. Must not be called
+  // from the thread itself.
   void wait();
 
   // Message of an exception that escaped the body, empty when none did.
@@ -60,6 +61,7 @@ class Thread : public std::enable_shared_from_this<Thread> {
  private:
   void run_body() noexcept;
 
+  std::mutex join_mutex_;  // guards thread_: start() and the joining in wait()
   std::thread thread_;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> started_{false};
