@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sheets/csv_writer.h"
+#include "sheets/engine.h"
 #include "sheets/xlsx/package.h"
 #include "sheets/xlsx/sheet_reader.h"
 #include "sheets/zip/zip.h"
@@ -31,6 +32,19 @@ void zip_input(const std::uint8_t* data, std::size_t size) {
           if (n == 0) break;
           total += n;
         }
+      } catch (const Error&) {
+      }
+    }
+  } catch (const Error&) {
+    return;
+  }
+  // The same bytes as a workbook: package structure, styles, strings and sheets.
+  try {
+    auto wb = Workbook::open_memory(std::string(reinterpret_cast<const char*>(data), size), "fuzz.xlsx");
+    for (int i = 0; i < static_cast<int>(wb->sheets().size()) && i < 8; ++i) {
+      std::string out;
+      try {
+        wb->write_csv(i, out);
       } catch (const Error&) {
       }
     }

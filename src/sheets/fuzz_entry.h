@@ -8,7 +8,8 @@
 
 namespace sheets::fuzz {
 
-// Opens the bytes as a zip archive and reads every entry.
+// Opens the bytes as a zip archive and reads every entry, then opens them as a
+// workbook and converts its first sheets.
 void zip_input(const std::uint8_t* data, std::size_t size);
 // Scans the bytes as worksheet XML (in pieces, as a large sheet arrives) and
 // writes the CSV text, against small shared-string and style tables.
