@@ -42,6 +42,12 @@ bool contains_utf16(std::string_view hay, std::string_view ascii) {
   throw Error("The workbook \"" + name + "\" is in the binary .xls format, which this engine cannot read yet");
 }
 
+// A failure to write the target (as opposed to a failure to read the workbook).
+class TargetError : public Error {
+ public:
+  using Error::Error;
+};
+
 class FileOutput : public CsvOutput {
  public:
   FileOutput(std::string target) : target_(std::move(target)), tmp_(platform::file::temp_name_beside(target_)) {
@@ -76,7 +82,7 @@ class FileOutput : public CsvOutput {
 
  private:
   [[noreturn]] void fail(int code) {
-    throw Error("Cannot create file \"" + target_ + "\". " + platform::system_error_text(code));
+    throw TargetError("Cannot create file \"" + target_ + "\". " + platform::system_error_text(code));
   }
   std::string target_, tmp_;
   std::FILE* f_ = nullptr;
@@ -178,8 +184,9 @@ void Workbook::save_csv(int index, const std::string& target) const {
   FileOutput o(target);
   try {
     write_sheet(*package_, package_->sheets()[static_cast<std::size_t>(index)], o);
+  } catch (const TargetError&) {
+    throw;
   } catch (const Error& e) {
-    if (std::strncmp(e.what(), "Cannot create file", 18) == 0) throw;
     damaged(e.what());
   }
   o.commit();
