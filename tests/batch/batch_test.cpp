@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -273,15 +274,42 @@ TEST_F(BatchTest, NodeAddedRunsOnTheSearchThreadWithoutTheLock) {
   EXPECT_EQ(seen, (Paths{Src() + "a.xls", Src() + "b.xls"}));
 }
 
-TEST_F(BatchTest, DestroyStopsARunningSearch) {
-  Touch("a.xls");
-  auto batch = std::make_shared<TvoBatch>();
-  std::atomic<int> added{0};
-  batch->OnNodeAdded = [&](TvoBatch*, TvoNode*) { ++added; };
-  batch->Start(Src() + "*.xls", Out(), false);
+// A search that runs until it is asked to stop.
+class EndlessBatch : public TvoBatch {
+ public:
+  std::promise<void> Running;
+  ~EndlessBatch() override { Destroy(); }  // the body ends before this part goes
+
+ protected:
+  void Execute() override {
+    Add("/first.xls");
+    Running.set_value();
+    while (!terminated()) platform::yield_thread();
+  }
+};
+
+TEST(BatchStop, DestroyStopsARunningSearchAndKeepsItsEntries) {
+  TvoMatchBase* saved = Matcher;
+  Matcher = nullptr;
+  auto batch = std::make_shared<EndlessBatch>();
+  batch->start();
+  batch->Running.get_future().wait();
+  EXPECT_FALSE(batch->IsSearchDone());
   batch->Destroy();
-  EXPECT_TRUE(batch->IsSearchDone());
+  Matcher = saved;
   EXPECT_TRUE(batch->finished());
+  EXPECT_TRUE(batch->IsSearchDone());
+  ASSERT_NE(batch->Next(), nullptr);
+  EXPECT_EQ(batch->Next(), nullptr);
+}
+
+TEST(BatchStop, FreeingARunningBatchStopsItsSearch) {
+  {
+    auto batch = std::make_shared<EndlessBatch>();
+    batch->start();
+    batch->Running.get_future().wait();
+  }
+  SUCCEED();
 }
 
 // A batch whose search adds a scripted list of entries once the workers are
@@ -291,6 +319,7 @@ class ScriptedBatch : public TvoBatch {
   int Files = 0;
   std::atomic<int>* Waiting = nullptr;
   int Workers = 0;
+  ~ScriptedBatch() override { Destroy(); }
 
  protected:
   void Execute() override {
