@@ -122,7 +122,10 @@ class TvoBatch : public platform::Thread {
   std::string TargetDir;               // the target folder
 
  protected:
-  // The thread body: reads the options, searches, marks the search done.
+  // The thread body: reads the options, searches; SearchDone is set however it
+  // ends (the search ends, a terminate request, an error). A class that overrides
+  // Execute calls Destroy() in its own destructor, so that the body has ended
+  // before its part is gone.
   void execute() override;
   virtual void Execute();
 
