@@ -325,9 +325,10 @@ void CsvBuilder::finish(CsvOutput& out) {
     // is completed by the next one.
     std::string buf;
     std::size_t have = 0;
-    buf.resize(kSpoolMemoryLimit);
+    constexpr std::size_t kBlock = 1u << 20;
+    buf.resize(kBlock);
     while (true) {
-      if (buf.size() - have < kSpoolMemoryLimit / 2) buf.resize(have + kSpoolMemoryLimit);
+      if (buf.size() - have < kBlock / 2) buf.resize(have + kBlock);
       std::size_t n = std::fread(buf.data() + have, 1, buf.size() - have, spill_);
       if (n == 0) {
         if (std::ferror(spill_)) throw Error("cannot read a temporary file: " + platform::system_error_text(errno));
