@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <exception>
+#include <iterator>
 #include <functional>
 #include <new>
 #include <regex>
@@ -119,7 +120,59 @@ struct TvoRegexTraits : std::regex_traits<wchar_t> {
   }
 };
 using TvoWRegex = std::basic_regex<wchar_t, TvoRegexTraits>;
-using TvoWIterator = std::regex_iterator<std::wstring::const_iterator, wchar_t, TvoRegexTraits>;
+
+// The engine backtracks without bound (a pattern such as "(a*)*b" takes
+// exponential time). It walks the input through this iterator, which counts every
+// step and gives up once the search has taken kRegexMaxSteps.
+struct TStepsExhausted {};
+
+class TStepIterator {
+ public:
+  using iterator_category = std::bidirectional_iterator_tag;
+  using value_type = wchar_t;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const wchar_t*;
+  using reference = const wchar_t&;
+
+  TStepIterator() = default;
+  TStepIterator(const wchar_t* P, std::uint64_t* Left) : FP(P), FLeft(Left) {}
+  reference operator*() const { return *FP; }
+  pointer operator->() const { return FP; }
+  TStepIterator& operator++() {
+    Step();
+    ++FP;
+    return *this;
+  }
+  TStepIterator operator++(int) {
+    TStepIterator t = *this;
+    ++*this;
+    return t;
+  }
+  TStepIterator& operator--() {
+    Step();
+    --FP;
+    return *this;
+  }
+  TStepIterator operator--(int) {
+    TStepIterator t = *this;
+    --*this;
+    return t;
+  }
+  bool operator==(const TStepIterator& o) const { return FP == o.FP; }
+  const wchar_t* Base() const { return FP; }
+
+ private:
+  void Step() const {
+    if (FLeft) {
+      if (*FLeft == 0) throw TStepsExhausted{};
+      --*FLeft;
+    }
+  }
+  const wchar_t* FP = nullptr;
+  std::uint64_t* FLeft = nullptr;
+};
+
+using TvoWIterator = std::regex_iterator<TStepIterator, wchar_t, TvoRegexTraits>;
 
 // UTF-8 decoded to code points, with the byte offset of every code point (and of
 // the end), so that positions map back onto the original bytes. Each byte of an
@@ -411,7 +464,11 @@ class TRegex final : public IRegex {
       CheckValid();
       const TDecoded d = Decode(Input, kRegexMaxInputLength);
       bool found = false;
-      RunDeep(d.Text.size(), [&] { found = std::regex_search(d.Text, FRegex); });
+      RunDeep(d.Text.size(), [&] {
+        std::uint64_t left = kRegexMaxSteps;
+        const wchar_t* p = d.Text.data();
+        found = std::regex_search(TStepIterator(p, &left), TStepIterator(p + d.Text.size(), &left), FRegex);
+      });
       return found;
     });
   }
@@ -449,6 +506,8 @@ class TRegex final : public IRegex {
       Raise(kRegexErrOutOfMemory);
     } catch (const std::length_error&) {
       Raise(kRegexErrOutOfString);
+    } catch (const TStepsExhausted&) {
+      Raise(kRegexErrCantPerform);
     }
   }
 
@@ -463,8 +522,8 @@ class TRegex final : public IRegex {
         data.Groups.resize(m.size());
         for (std::size_t g = 0; g < m.size(); ++g) {
           if (!m[g].matched) continue;
-          data.Groups[g].Begin = d.Offsets[static_cast<std::size_t>(m[g].first - d.Text.begin())];
-          data.Groups[g].End = d.Offsets[static_cast<std::size_t>(m[g].second - d.Text.begin())];
+          data.Groups[g].Begin = d.Offsets[static_cast<std::size_t>(m[g].first.Base() - d.Text.data())];
+          data.Groups[g].End = d.Offsets[static_cast<std::size_t>(m[g].second.Base() - d.Text.data())];
           data.Groups[g].Matched = true;
         }
         result->Matches.push_back(std::move(data));
@@ -476,7 +535,10 @@ class TRegex final : public IRegex {
   template <class Fn>
   void ForEachMatch(const TDecoded& d, bool All, Fn&& fn) const {
     RunDeep(d.Text.size(), [&] {
-      for (TvoWIterator it(d.Text.begin(), d.Text.end(), FRegex), end; it != end; ++it) {
+      std::uint64_t left = kRegexMaxSteps;
+      const wchar_t* p = d.Text.data();
+      for (TvoWIterator it(TStepIterator(p, &left), TStepIterator(p + d.Text.size(), &left), FRegex), end; it != end;
+           ++it) {
         fn(*it);
         if (!All) break;
       }
@@ -490,8 +552,8 @@ class TRegex final : public IRegex {
       std::string out;
       std::size_t last = 0;
       ForEachMatch(d, All, [&](const auto& m) {
-        auto pos = [&](std::wstring::const_iterator p) {
-          return d.Offsets[static_cast<std::size_t>(p - d.Text.begin())];
+        auto pos = [&](const TStepIterator& p) {
+          return d.Offsets[static_cast<std::size_t>(p.Base() - d.Text.data())];
         };
         const std::size_t begin = pos(m[0].first);
         const std::size_t end = pos(m[0].second);

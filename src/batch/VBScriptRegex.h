@@ -12,8 +12,8 @@
 // character (they match "." but no letter); Replace keeps them unchanged outside
 // the replaced text.
 //
-// Failures: an invalid pattern, an input beyond the limits below or a failure of
-// the engine (too complex, out of memory) raise ERegexException from the five
+// Failures: an invalid pattern, an input beyond the limits below, a search that
+// takes too many steps or a failure of the engine (out of memory) raise ERegexException from the five
 // search and replace operations of IRegex (and so from Regex::IsMatch and
 // Regex::Replace). Compile itself never fails on a bad pattern: like the scripting
 // class, the error shows when the expression is used.
@@ -39,6 +39,10 @@ inline constexpr std::size_t kRegexMaxInputLength = 4096;    // code points of a
 inline constexpr std::size_t kRegexMaxPatternLength = 4096;  // code points of a pattern
 inline constexpr std::size_t kRegexInlineLength = 256;       // code points
 inline constexpr std::size_t kRegexDeepStackSize = std::size_t{256} << 20;
+// Steps (characters taken or given back) one search may take before it fails
+// with "Can't perform requested operation" (17): bounds the time of patterns
+// that backtrack without end, such as "(a*)*b" on a long text without "b".
+inline constexpr std::uint64_t kRegexMaxSteps = 50'000'000;
 
 enum class TRegexOptions : std::uint32_t { None = 0, IgnoreCase = 1, Multiline = 2 };
 constexpr TRegexOptions operator|(TRegexOptions a, TRegexOptions b) {
@@ -61,6 +65,7 @@ inline constexpr std::int32_t kVBScriptFacility = static_cast<std::int32_t>(0x80
 // Error numbers the facade raises itself.
 inline constexpr std::int32_t kRegexErrOutOfMemory = 7;
 inline constexpr std::int32_t kRegexErrSubscript = 9;
+inline constexpr std::int32_t kRegexErrCantPerform = 17;
 inline constexpr std::int32_t kRegexErrOutOfString = 14;
 inline constexpr std::int32_t kRegexErrOutOfStack = 28;
 inline constexpr std::int32_t kRegexErrSyntax = 5017;

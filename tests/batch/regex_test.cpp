@@ -257,6 +257,9 @@ TEST(RegexLimits, InputsBeyondTheLimitFailInsteadOfCrashing) {
   // The longest allowed input is handled (on the deep stack) with the patterns
   // that recurse most per character.
   EXPECT_TRUE(Regex::IsMatch("(a|b)*$", kNone, longest));
+  // The path-like worst case of the matcher stays within the step limit.
+  EXPECT_TRUE(Regex::IsMatch(".*\\.xls.?$", kIgnoreCase, std::string(kRegexMaxInputLength - 5, 'a') + ".XLSX"));
+  EXPECT_FALSE(Regex::IsMatch(".*\\.xls.?$", kIgnoreCase, longest));
   EXPECT_EQ(Regex::Compile("a", kNone)->MatchAll(longest)->Count(), static_cast<std::int32_t>(longest.size()));
   try {
     Regex::IsMatch("a", kNone, tooLong);
@@ -276,6 +279,20 @@ TEST(RegexLimits, DeeplyNestedPatternFailsOrMatchesWithoutCrashing) {
   } catch (const ERegexException& e) {
     SUCCEED() << e.what();
   }
+}
+
+TEST(RegexLimits, BacktrackingWithoutEndFailsInsteadOfHanging) {
+  // Exponential in the length of the text: far beyond the step limit.
+  const std::string text = std::string(40, 'a');
+  try {
+    Regex::IsMatch("^(a*)*b$", kNone, text);
+    FAIL() << "the search did not stop";
+  } catch (const ERegexException& e) {
+    EXPECT_EQ(e.ErrorCode, kVBScriptFacility + 17);
+    EXPECT_STREQ(e.what(), "Can't perform requested operation");
+  }
+  // The same pattern on a text that it matches at once is fine.
+  EXPECT_TRUE(Regex::IsMatch("^(a*)*b$", kNone, "aab"));
 }
 
 TEST(RegexThreads, IndependentExpressionsOnSeveralThreads) {
