@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,12 @@ auto guarded(F&& f) -> decltype(f()) {
   } catch (const au::Error&) {
     throw;
   } catch (const platform::Exception& e) {
+    fail(e.what());
+  } catch (const std::bad_alloc&) {
+    // A workbook that asks for more memory than there is fails alone; the worker
+    // that converts it goes on with the next file.
+    fail("Not enough memory to complete this operation");
+  } catch (const std::exception& e) {
     fail(e.what());
   }
 }
