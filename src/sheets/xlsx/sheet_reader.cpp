@@ -182,13 +182,9 @@ struct Cursor {
 
 }  // namespace
 
-// Helpers that throw NeedMore when the element runs past the data.
-#define NEED(cond) \
-  do {             \
-    if (!(cond)) throw NeedMore{}; \
-  } while (0)
-
 namespace {
+
+// Helpers that throw NeedMore when the element runs past the data.
 
 template <class NeedMoreT>
 const char* find(const char* p, const char* e, char c) {
@@ -271,6 +267,27 @@ const char* skip_special(const char* p, const char* e) {
   return find<NeedMoreT>(p + 2, e, '>') + 1;
 }
 
+enum class TagKind { Start, End, Other };
+
+// One step of a tag loop, with p at a '<'. An end tag is read past its '>'; a
+// comment, processing instruction, CDATA section or declaration is skipped whole
+// (Other); of a start tag only the name is read, and p is left just after it for
+// the attributes. Moves p past what was read; sets name for a start or end tag.
+template <class NeedMoreT>
+inline TagKind next_tag(const char*& p, const char* e, std::string_view& name) {
+  if (e - p < 2) throw NeedMoreT{};
+  if (p[1] == '/') {
+    p = find<NeedMoreT>(tag_name<NeedMoreT>(p + 2, e, name), e, '>') + 1;
+    return TagKind::End;
+  }
+  if (p[1] == '!' || p[1] == '?') {
+    p = skip_special<NeedMoreT>(p, e);
+    return TagKind::Other;
+  }
+  p = tag_name<NeedMoreT>(p + 1, e, name);
+  return TagKind::Start;
+}
+
 }  // namespace
 
 std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
@@ -290,30 +307,22 @@ std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
       }
       p = q;
       consumed = static_cast<std::size_t>(p - data);
-      NEED(e - p >= 2);
-      if (p[1] == '/') {
-        std::string_view name;
-        const char* n = tag_name<NeedMore>(p + 2, e, name);
-        p = find<NeedMore>(n, e, '>') + 1;
-        if (name == "sheetData") {
+      std::string_view name;
+      const TagKind kind = next_tag<NeedMore>(p, e, name);
+      if (kind != TagKind::Start) {
+        if (kind == TagKind::End && name == "sheetData") {
           in_data_ = false;
           data_done_ = true;
         }
         continue;
       }
-      if (p[1] == '!' || p[1] == '?') {
-        p = skip_special<NeedMore>(p, e);
-        continue;
-      }
-      std::string_view name;
-      const char* n = tag_name<NeedMore>(p + 1, e, name);
       if (in_data_ && name == "row") {
-        p = scan_row(n, e);
+        p = scan_row(p, e);
       } else if (name == "mergeCell") {
         Range r;
         bool ok = false;
         bool sc = false;
-        p = attributes<NeedMore>(n, e, sc, [&](std::string_view an, std::string_view v) {
+        p = attributes<NeedMore>(p, e, sc, [&](std::string_view an, std::string_view v) {
           if (an != "ref") return;
           std::size_t colon = v.find(':');
           std::string_view a = v.substr(0, colon), b = colon == std::string_view::npos ? v : v.substr(colon + 1);
@@ -328,7 +337,7 @@ std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
         std::uint64_t mn = 0, mx = 0, st = 0;
         bool hidden = false;
         bool sc = false;
-        p = attributes<NeedMore>(n, e, sc, [&](std::string_view an, std::string_view v) {
+        p = attributes<NeedMore>(p, e, sc, [&](std::string_view an, std::string_view v) {
           if (an == "min") parse_uint(v, mn);
           else if (an == "max") parse_uint(v, mx);
           else if (an == "style") parse_uint(v, st);
@@ -339,7 +348,7 @@ std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
                              static_cast<std::uint32_t>(st), hidden);
       } else {
         bool sc = false;
-        p = skip_attrs<NeedMore>(n, e, sc);
+        p = skip_attrs<NeedMore>(p, e, sc);
         if (name == "sheetData" && !sc && !data_done_) in_data_ = true;
       }
     }
@@ -378,25 +387,17 @@ const char* SheetScanner::scan_row(const char* p, const char* e) {
   if (!sc) {
     while (true) {
       p = find<NeedMore>(p, e, '<');
-      NEED(e - p >= 2);
-      if (p[1] == '/') {
-        std::string_view name;
-        const char* n = tag_name<NeedMore>(p + 2, e, name);
-        p = find<NeedMore>(n, e, '>') + 1;
-        if (name == "row") break;
-        continue;
-      }
-      if (p[1] == '!' || p[1] == '?') {
-        p = skip_special<NeedMore>(p, e);
-        continue;
-      }
       std::string_view name;
-      const char* n = tag_name<NeedMore>(p + 1, e, name);
+      const TagKind kind = next_tag<NeedMore>(p, e, name);
+      if (kind != TagKind::Start) {
+        if (kind == TagKind::End && name == "row") break;
+        continue;
+      }
       if (name == "c") {
-        p = scan_cell(n, e);
+        p = scan_cell(p, e);
       } else {
         bool s2 = false;
-        p = skip_attrs<NeedMore>(n, e, s2);
+        p = skip_attrs<NeedMore>(p, e, s2);
       }
     }
   }
@@ -409,11 +410,10 @@ const char* SheetScanner::scan_inline(const char* p, const char* e, bool& closed
   int rph = 0;
   while (true) {
     p = find<NeedMore>(p, e, '<');
-    NEED(e - p >= 2);
-    if (p[1] == '/') {
-      std::string_view name;
-      const char* n = tag_name<NeedMore>(p + 2, e, name);
-      p = find<NeedMore>(n, e, '>') + 1;
+    std::string_view name;
+    const TagKind kind = next_tag<NeedMore>(p, e, name);
+    if (kind == TagKind::Other) continue;
+    if (kind == TagKind::End) {
       if (name == "is") return p;
       if (name == "rPh" && rph > 0) --rph;
       if (name == "c") {  // malformed: the cell ended inside its string
@@ -422,15 +422,9 @@ const char* SheetScanner::scan_inline(const char* p, const char* e, bool& closed
       }
       continue;
     }
-    if (p[1] == '!' || p[1] == '?') {
-      p = skip_special<NeedMore>(p, e);
-      continue;
-    }
-    std::string_view name;
-    const char* n = tag_name<NeedMore>(p + 1, e, name);
     bool sc = false;
     bool preserve = false;
-    p = attributes<NeedMore>(n, e, sc, [&](std::string_view an, std::string_view v) {
+    p = attributes<NeedMore>(p, e, sc, [&](std::string_view an, std::string_view v) {
       if (an == "space") preserve = v == "preserve";
     });
     if (sc) continue;
@@ -479,22 +473,14 @@ const char* SheetScanner::scan_cell(const char* p, const char* e) {
   if (!sc) {
     while (true) {
       p = find<NeedMore>(p, e, '<');
-      NEED(e - p >= 2);
-      if (p[1] == '/') {
-        std::string_view name;
-        const char* n = tag_name<NeedMore>(p + 2, e, name);
-        p = find<NeedMore>(n, e, '>') + 1;
-        if (name == "c") break;
-        continue;
-      }
-      if (p[1] == '!' || p[1] == '?') {
-        p = skip_special<NeedMore>(p, e);
-        continue;
-      }
       std::string_view name;
-      const char* n = tag_name<NeedMore>(p + 1, e, name);
+      const TagKind kind = next_tag<NeedMore>(p, e, name);
+      if (kind != TagKind::Start) {
+        if (kind == TagKind::End && name == "c") break;
+        continue;
+      }
       bool s2 = false;
-      p = skip_attrs<NeedMore>(n, e, s2);
+      p = skip_attrs<NeedMore>(p, e, s2);
       if (s2) continue;
       if (name == "v") {
         v_begin = p;
@@ -559,8 +545,6 @@ const char* SheetScanner::scan_cell(const char* p, const char* e) {
   row_.cells.push_back(c);
   return p;
 }
-
-#undef NEED
 
 namespace {
 
