@@ -229,26 +229,6 @@ TDecoded Decode(std::string_view s, std::size_t Limit) {
   return d;
 }
 
-std::int32_t PatternErrorNumber(std::regex_constants::error_type code) {
-  switch (code) {
-    case std::regex_constants::error_paren:
-      return kRegexErrParen;
-    case std::regex_constants::error_brack:
-      return kRegexErrBracket;
-    case std::regex_constants::error_range:
-      return kRegexErrRange;
-    case std::regex_constants::error_badrepeat:
-      return kRegexErrQuantifier;
-    case std::regex_constants::error_space:
-      return kRegexErrOutOfMemory;
-    case std::regex_constants::error_stack:
-    case std::regex_constants::error_complexity:
-      return kRegexErrOutOfStack;
-    default:
-      return kRegexErrSyntax;
-  }
-}
-
 // A failure of the engine while searching.
 std::int32_t SearchErrorNumber(std::regex_constants::error_type code) {
   switch (code) {
@@ -259,6 +239,23 @@ std::int32_t SearchErrorNumber(std::regex_constants::error_type code) {
       return kRegexErrOutOfStack;
     default:
       return kRegexErrSyntax;
+  }
+}
+
+// A failure of the engine while compiling a pattern: the pattern's own faults, else
+// the same resource failures as in a search.
+std::int32_t PatternErrorNumber(std::regex_constants::error_type code) {
+  switch (code) {
+    case std::regex_constants::error_paren:
+      return kRegexErrParen;
+    case std::regex_constants::error_brack:
+      return kRegexErrBracket;
+    case std::regex_constants::error_range:
+      return kRegexErrRange;
+    case std::regex_constants::error_badrepeat:
+      return kRegexErrQuantifier;
+    default:
+      return SearchErrorNumber(code);
   }
 }
 
