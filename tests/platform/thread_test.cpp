@@ -39,6 +39,20 @@ class FnThread : public platform::Thread {
   void on_end() noexcept override { Ended = true; }
 };
 
+// Starts a thread whose body polls for the terminate request; returns once the
+// body is running.
+std::shared_ptr<FnThread> StartPollingThread() {
+  auto running = std::make_shared<std::promise<void>>();
+  std::future<void> ran = running->get_future();
+  auto t = std::make_shared<FnThread>([running](FnThread& self) {
+    running->set_value();
+    while (!self.IsTerminated()) platform::yield_thread();
+  });
+  t->start();
+  ran.wait();
+  return t;
+}
+
 TEST(ThreadTest, CreatedSuspendedRunsOnceWhenStarted) {
   auto t = std::make_shared<FnThread>([](FnThread&) {});
   EXPECT_FALSE(t->started());
@@ -55,13 +69,7 @@ TEST(ThreadTest, CreatedSuspendedRunsOnceWhenStarted) {
 }
 
 TEST(ThreadTest, TerminateRequestEndsAPollingBody) {
-  std::promise<void> running;
-  auto t = std::make_shared<FnThread>([&](FnThread& self) {
-    running.set_value();
-    while (!self.IsTerminated()) platform::yield_thread();
-  });
-  t->start();
-  running.get_future().wait();
+  auto t = StartPollingThread();
   EXPECT_FALSE(t->finished());
   t->terminate();
   t->wait();
@@ -127,14 +135,8 @@ TEST(ThreadTest, FreeOnEndObjectCanBeWaitedForWhileHeld) {
 }
 
 TEST(ThreadTest, DestroyingAStartedThreadStopsIt) {
-  std::promise<void> running;
   {
-    auto t = std::make_shared<FnThread>([&](FnThread& self) {
-      running.set_value();
-      while (!self.IsTerminated()) platform::yield_thread();
-    });
-    t->start();
-    running.get_future().wait();
+    auto t = StartPollingThread();
   }  // the destructor asks to terminate and waits
   SUCCEED();
 }
