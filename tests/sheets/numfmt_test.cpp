@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "sheets/numfmt/numfmt.h"
@@ -63,6 +64,23 @@ TEST(NumfmtGeneral, WidthAndSignificantDigits) {
     EXPECT_EQ(std::string("x") + expected, out) << v;  // appends
     EXPECT_EQ(expected, render("General", v)) << v;
   }
+}
+
+// Below 0.0001 the decimal form has room for fewer significant digits than the
+// scientific one: it is taken only when it shows the value in full.
+TEST(NumfmtGeneral, SmallValuesDecimalOnlyWhenExact) {
+  const std::vector<std::pair<double, const char*>> cases = {
+      {0.00001, "0.00001"},
+      {-0.00001, "-0.00001"},
+      {1.0000000000166667e-05, "1E-05"},  // ASIN(0.00001): both forms show one digit
+      {-1.0000000000166667e-05, "-1E-05"},
+      {1.000001e-07, "1E-07"},
+      {1.2345e-05, "0.000012345"},        // fits in full
+      {1.23456e-05, "1.23456E-05"},
+      {0.00012345678, "0.000123457"},     // from 0.0001 on the decimal form has the room
+      {9.9999999999e-05, "0.0001"},       // rounds up into that range
+  };
+  for (const auto& [v, expected] : cases) EXPECT_EQ(expected, render("General", v)) << v;
 }
 
 // Every value shows its 15 significant digits exactly as the correctly rounded
@@ -244,6 +262,16 @@ TEST(NumfmtBuiltins, UsEnglishTexts) {
   }
 }
 
+TEST(NumfmtBuiltins, ParenthesisFormatsKeepABlankAfterPositives) {
+  const std::vector<std::tuple<int, double, const char*>> cases = {
+      {37, 1234.4, "1,234 "},   {37, -1234.4, "(1,234)"}, {38, 0, "0 "},
+      {39, 123, "123.00 "},     {39, -1.2, "(1.20)"},     {39, 0, "0.00 "},
+      {40, 1234.567, "1,234.57 "}, {40, -1234.567, "(1,234.57)"},
+  };
+  for (const auto& [id, v, expected] : cases)
+    EXPECT_EQ(expected, render(sheets::numfmt::builtin_format(id), v)) << id << " " << v;
+}
+
 TEST(NumfmtDates, The1900SystemAndItsLeapDay) {
   expect_cases({
       {"m/d/yyyy", 0, "1/0/1900"},
@@ -275,6 +303,54 @@ TEST(NumfmtDates, The1904System) {
           {"h:mm", -0.25, "-6:00"},
       },
       true);
+}
+
+// A section of elapsed counts alone shows a negative duration with a sign in the 1900
+// system too (rounded to seconds, then counted towards zero); clock and date fields
+// still cannot show a negative serial.
+TEST(NumfmtDates, NegativeElapsedCountsIn1900System) {
+  expect_cases({
+      {"[HH]", -1.2, "-28"},
+      {"[h]", -1.2, "-28"},
+      {"[h]", 1.2, "28"},
+      {"[h]", -123.456, "-2962"},
+      {"[S]", -123.456, "-10666598"},
+      {"[ss]", -1234.5678, "-106666658"},
+      {"[m] \\m\\i\\n", -0.5, "-720 min"},
+      {"[h]:mm", -1.2, kHashes.c_str()},
+      {"[h]", -3000000, kHashes.c_str()},  // past the last day, as for positive values
+  });
+  // An elapsed count after a clock field is not a usable code: General.
+  for (const char* code : {"HH[M]", "HH[MM]", "d [h]", "ss [h]"}) {
+    auto f = Format::parse(code);
+    EXPECT_TRUE(f->has_error()) << code;
+    EXPECT_EQ("-1.2", f->render(-1.2)) << code;
+  }
+  EXPECT_FALSE(Format::parse("[h]:mm:ss")->has_error());
+  EXPECT_FALSE(Format::parse("[mm]:ss.00")->has_error());
+}
+
+// The system long date and time tags stand for the US English system formats,
+// whatever their section says after them.
+TEST(NumfmtDates, SystemDateAndTimeTags) {
+  expect_cases({
+      {"[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy", 1, "Sunday, January 1, 1900"},
+      {"[$-F800]0.00", 44197.5, "Friday, January 1, 2021"},
+      {"[$-f800]yy", 44197, "Friday, January 1, 2021"},
+      {"[$-x-sysdate]dddd", 44197, "Friday, January 1, 2021"},
+      {"[$-F400]h:mm:ss\\ AM/PM", 0, "12:00:00 AM"},
+      {"[$-F400]hh:mm", 0.75, "6:00:00 PM"},
+      {"[$-x-systime]h", 0.5 + 1.0 / 86400, "12:00:01 PM"},
+      {"[$-F800]d;0", -3, "3"},                    // only its own section
+      {"[<100][$-F800]d;0", 5, "Thursday, January 5, 1900"},
+      {"[<100][$-F800]d;0", 500, "500"},           // its condition still applies
+      {"[$-409]dddd", 1, "Sunday"},                // other locale tags change nothing
+      {"[$-1F800]d", 1, "Sunday, January 1, 1900"},
+      {"[$-F801]d", 1, "1"},
+      {"[$-F800]\"on \"@", 1, "1"},           // a text section keeps its code
+  });
+  EXPECT_TRUE(Format::parse("[$-F800]0.00")->is_date());
+  EXPECT_EQ("on x", render_text("[$-F800]\"on \"@", "x"));
 }
 
 TEST(NumfmtDates, TimeRoundingAndFields) {

@@ -76,8 +76,10 @@ void append_num(std::int64_t v, int min_width, std::string& out) {
 void render_date_section(const Section& s, double value, bool date1904, std::string& out) {
   const std::int64_t limit = date1904 ? kSerialLimit1904 : kSerialLimit1900;
   // The 1904 system shows a negative serial as its size after a minus sign (negative
-  // times); the 1900 system cannot show it.
-  if (date1904 && value < 0 && value > -static_cast<double>(limit)) {
+  // times); the 1900 system cannot show it, except through a section made only of
+  // elapsed counts ([h], [mm], [ss]), which shows a negative duration the same way:
+  // [h] of -1.2 is -28.
+  if ((date1904 || s.elapsed_only) && value < 0 && value > -static_cast<double>(limit)) {
     out += '-';
     value = -value;
   }

@@ -159,19 +159,26 @@ void format_general(double value, std::string& out) {
 
   // Plain decimal form: as many decimals as fit in the width.
   Decimal dec = x;
-  bool dec_ok = false;
+  bool dec_ok = false, dec_exact = false;
+  int dec_room = 0;  // significant digits the decimal form has room for
   if (e <= kGeneralWidth - 1 && e >= -(kGeneralWidth - 1)) {
     int decimals = e >= 0 ? (kGeneralWidth - 2 - e > 0 ? kGeneralWidth - 2 - e : 0)
                           : kGeneralWidth - 2;
+    dec_exact = x.n - x.point <= decimals;
     dec.round_decimals(decimals);
     dec_ok = !dec.zero() && dec.point <= kGeneralWidth;
+    dec_room = decimals + dec.point;
   }
   // Scientific form: d.dddddE+xx within the width.
   Decimal sci = x;
   int sig = (e >= 100 || e <= -100) ? kGeneralWidth - 6 : kGeneralWidth - 5;
   sci.round_significant(sig);
-  // Decimal wins when it shows at least as many significant digits.
-  if (dec_ok && dec.n >= sci.n) {
+  // The decimal form wins when it shows the value in full, or when it has room for at
+  // least as many significant digits as the scientific one and shows at least as many
+  // of them. Counting the room, not only the digits left after rounding, matters for
+  // small values: 1.0000000000167E-05 shows as 1E-05 (its decimal form 0.000010000 has
+  // room for five digits, the scientific one for six), 0.00001 itself as 0.00001.
+  if (dec_ok && (dec_exact || (dec_room >= sig && dec.n >= sci.n))) {
     if (dec.point <= 0) {
       out += "0.";
       out.append(static_cast<std::size_t>(-dec.point), '0');

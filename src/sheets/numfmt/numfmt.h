@@ -4,7 +4,9 @@
 //
 // A format code has up to four sections separated by ';' (positive; negative; zero;
 // text), optional conditions ([>100]), colours ([Red], [Color12]) which are ignored,
-// currency/locale tags ([$€-409]: the currency text is shown, the locale code is not),
+// currency/locale tags ([$€-409]: the currency text is shown, the locale code is not;
+// the system tags [$-F800] and [$-F400] turn a number section into the system long
+// date "dddd, mmmm d, yyyy" or time "h:mm:ss AM/PM", whatever follows them),
 // quoted literals, '\' escapes, '_x' (one blank), '*x' (fill: nothing), digit
 // placeholders 0 # ?, the decimal point, thousands separator and scaling commas,
 // percent, scientific notation, fractions, '@' for text and date/time codes.
@@ -64,8 +66,9 @@ class Format {
 
   // Appends the text shown for a number. date1904 selects the 1904 date system for
   // date/time sections (in which a negative serial shows as '-' and its size; the 1900
-  // system shows kHashFillLength '#' instead). A value that is not finite appends
-  // "#NUM!".
+  // system shows kHashFillLength '#' instead, except in a section whose only codes are
+  // elapsed counts such as "[h]", which shows '-' and the size there too). A value that
+  // is not finite appends "#NUM!".
   void render(double value, bool date1904, std::string& out) const;
   std::string render(double value, bool date1904 = false) const;
 

@@ -85,6 +85,7 @@ struct Section {
   bool hour12 = false;
   bool hijri = false;
   int subsec = 0;       // largest fractional-second precision
+  bool elapsed_only = false;  // its only codes are elapsed counts ([h], [mm], [ss], ...)
 
   bool has_text = false;  // holds '@'
 };

@@ -39,10 +39,12 @@ constexpr Builtin kBuiltins[] = {
     {20, "h:mm"},
     {21, "h:mm:ss"},
     {22, "m/d/yyyy h:mm"},
-    {37, "#,##0 ;(#,##0)"},
-    {38, "#,##0 ;[Red](#,##0)"},
-    {39, "#,##0.00;(#,##0.00)"},
-    {40, "#,##0.00;[Red](#,##0.00)"},
+    // The application keeps a blank for the closing parenthesis after positive numbers
+    // in all four (the form some libraries record, "#,##0.00;(#,##0.00)", drops it).
+    {37, "#,##0_);(#,##0)"},
+    {38, "#,##0_);[Red](#,##0)"},
+    {39, "#,##0.00_);(#,##0.00)"},
+    {40, "#,##0.00_);[Red](#,##0.00)"},
     {41, "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)"},
     {42, "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)"},
     {43, "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"?\?_);_(@_)"},
@@ -99,6 +101,26 @@ bool is_plain_literal(char c) {
   return std::strchr(" $-+():!^&'~{}<>=acfijklopqrtuvwxzP", c) != nullptr && c != '\0';
 }
 
+// The system's long date and time formats (US English), which the locale tags
+// [$-F800] and [$-F400] (written [$-x-sysdate] and [$-x-systime] by newer versions)
+// stand for.
+constexpr std::string_view kSystemLongDate = "dddd, mmmm d, yyyy";
+constexpr std::string_view kSystemTime = "h:mm:ss AM/PM";
+
+// The system format a locale tag's code (the part after '-') stands for, or empty.
+// The code is hexadecimal; the system date and time are told by its low 16 bits.
+std::string_view system_format(std::string_view locale) {
+  if (locale.size() == 9 && starts_nocase(locale, 0, "x-sysdate")) return kSystemLongDate;
+  if (locale.size() == 9 && starts_nocase(locale, 0, "x-systime")) return kSystemTime;
+  if (locale.empty() || locale.size() > 8) return {};
+  std::uint32_t v = 0;
+  auto r = std::from_chars(locale.data(), locale.data() + locale.size(), v, 16);
+  if (r.ec != std::errc() || r.ptr != locale.data() + locale.size()) return {};
+  if ((v & 0xFFFF) == 0xF800) return kSystemLongDate;
+  if ((v & 0xFFFF) == 0xF400) return kSystemTime;
+  return {};
+}
+
 // Parse-time tokens that do not survive finishing a section.
 constexpr Tok kComma = Tok::Comma;
 constexpr Tok kPercent = Tok::Percent;
@@ -109,6 +131,17 @@ class SectionParser {
 
   bool run() {
     if (!tokenize()) return false;
+    bool text = false;
+    for (const Token& t : sec_.toks) text = text || t.kind == Tok::Text;
+    if (!system_code_.empty() && !text) {
+      // The system date or time tag stands for the system's own format, whatever the
+      // number section says after it; conditions in the section still apply.
+      sec_.toks.clear();
+      sec_.lits.clear();
+      sec_.hijri = false;
+      SectionParser system(system_code_, sec_);
+      if (!system.tokenize()) return false;
+    }
     finish();
     return true;
   }
@@ -148,6 +181,10 @@ class SectionParser {
     if (in[0] == '$') {
       std::size_t dash = in.find('-', 1);
       literal(in.substr(1, dash == std::string_view::npos ? std::string_view::npos : dash - 1));
+      if (dash != std::string_view::npos) {
+        const std::string_view system = system_format(in.substr(dash + 1));
+        if (!system.empty()) system_code_ = system;
+      }
       return true;
     }
     if (in[0] == '<' || in[0] == '>' || in[0] == '=') {
@@ -180,6 +217,14 @@ class SectionParser {
       for (char c : in) same = same && lower(c) == c0;
       if (same) {
         if (in.size() > 2) return false;
+        // An elapsed count is the largest unit of the section: one after a date or
+        // clock field (HH[MM]) makes the code unusable, and the application shows
+        // such cells as General.
+        for (const Token& t : sec_.toks)
+          if (t.kind == Tok::Year || t.kind == Tok::Month || t.kind == Tok::Day ||
+              t.kind == Tok::Hour || t.kind == Tok::Second || t.kind == Tok::EraYear ||
+              t.kind == Tok::Buddhist)
+            return false;
         token(c0 == 'h' ? Tok::ElapsedH : c0 == 'm' ? Tok::ElapsedM : Tok::ElapsedS, c0,
               static_cast<std::uint16_t>(in.size()));
         return true;
@@ -455,6 +500,11 @@ class SectionParser {
           break;
       }
     }
+    sec_.elapsed_only = true;
+    for (const Token& t : toks)
+      if (t.kind != Tok::Literal && t.kind != Tok::ElapsedH && t.kind != Tok::ElapsedM &&
+          t.kind != Tok::ElapsedS)
+        sec_.elapsed_only = false;
     // "m" and "mm" mean minutes right after an hour or right before seconds.
     auto is_code = [](Tok k) {
       return k == Tok::Year || k == Tok::Month || k == Tok::Day || k == Tok::Hour ||
@@ -629,6 +679,7 @@ class SectionParser {
 
   std::string_view s_;
   Section& sec_;
+  std::string_view system_code_;  // the system format a locale tag asks for, if any
 };
 
 bool split_sections(std::string_view code, std::vector<std::string_view>& out) {
