@@ -288,6 +288,18 @@ inline TagKind next_tag(const char*& p, const char* e, std::string_view& name) {
   return TagKind::Start;
 }
 
+// Steps to the next child of an element whose end tag is named end: true with p
+// just after the child's start-tag name, false with p past that end tag.
+template <class NeedMoreT>
+inline bool next_child(const char*& p, const char* e, std::string_view end, std::string_view& name) {
+  while (true) {
+    p = find<NeedMoreT>(p, e, '<');
+    const TagKind kind = next_tag<NeedMoreT>(p, e, name);
+    if (kind == TagKind::Start) return true;
+    if (kind == TagKind::End && name == end) return false;
+  }
+}
+
 }  // namespace
 
 std::size_t SheetScanner::feed(const char* data, std::size_t len, bool final) {
@@ -385,14 +397,8 @@ const char* SheetScanner::scan_row(const char* p, const char* e) {
   row_.text.clear();
   last_col_ = -1;
   if (!sc) {
-    while (true) {
-      p = find<NeedMore>(p, e, '<');
-      std::string_view name;
-      const TagKind kind = next_tag<NeedMore>(p, e, name);
-      if (kind != TagKind::Start) {
-        if (kind == TagKind::End && name == "row") break;
-        continue;
-      }
+    std::string_view name;
+    while (next_child<NeedMore>(p, e, "row", name)) {
       if (name == "c") {
         p = scan_cell(p, e);
       } else {
@@ -471,14 +477,8 @@ const char* SheetScanner::scan_cell(const char* p, const char* e) {
   bool has_inline = false;
   scratch_.clear();
   if (!sc) {
-    while (true) {
-      p = find<NeedMore>(p, e, '<');
-      std::string_view name;
-      const TagKind kind = next_tag<NeedMore>(p, e, name);
-      if (kind != TagKind::Start) {
-        if (kind == TagKind::End && name == "c") break;
-        continue;
-      }
+    std::string_view name;
+    while (next_child<NeedMore>(p, e, "c", name)) {
       bool s2 = false;
       p = skip_attrs<NeedMore>(p, e, s2);
       if (s2) continue;
