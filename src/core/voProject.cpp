@@ -17,16 +17,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -93,8 +83,8 @@ bool voStrToBool(std::string_view Value, bool Default) {
   if (a == b) return a != 0;
   double f = 0;
   if (ReadsAsFloat(Value, f)) return f != 0;
-  if (AsciiEqualsNoCase(Value, "true")) return true;
-  if (AsciiEqualsNoCase(Value, "false")) return false;
+  if (platform::text::equals_ascii_nocase(Value, "true")) return true;
+  if (platform::text::equals_ascii_nocase(Value, "false")) return false;
   return Default;
 }
 
@@ -309,7 +299,7 @@ std::int32_t TvoProject::ThreadsCount() const { return GetInt("ThreadsCount", 1)
 
 std::int32_t TvoProject::IsOverwrite() const {
   std::string v = GetValue("IsOverwrite");
-  if (AsciiEqualsNoCase(v, "skip")) return 9;
+  if (platform::text::equals_ascii_nocase(v, "skip")) return 9;
   return voStrToBool(v, FOverwriteDefault) ? 1 : 0;
 }
 

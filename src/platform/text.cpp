@@ -241,6 +241,17 @@ bool equals_nocase(std::string_view a, std::string_view b) {
   return compare_nocase(a, b) == 0;
 }
 
+bool equals_ascii_nocase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
 bool starts_with_nocase(std::string_view s, std::string_view prefix) {
   std::size_t i = 0, j = 0;
   while (j < prefix.size()) {

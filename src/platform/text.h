@@ -41,6 +41,9 @@ std::string to_upper(std::string_view s);
 // <0, 0 or >0, comparing code points after case folding.
 int compare_nocase(std::string_view a, std::string_view b);
 bool equals_nocase(std::string_view a, std::string_view b);
+// Equality with ASCII letters folded only: for fixed keywords (member names,
+// "true", "skip"), where the locale must not matter.
+bool equals_ascii_nocase(std::string_view a, std::string_view b);
 bool starts_with_nocase(std::string_view s, std::string_view prefix);
 bool contains(std::string_view s, std::string_view part);
 

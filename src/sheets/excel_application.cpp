@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/path.h"
+#include "platform/text.h"
 #include "sheets/engine.h"
 
 namespace sheets {
@@ -18,16 +19,8 @@ using au::InvokeKind;
 using au::ObjectError;
 using au::Variant;
 
-bool is(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
+// Member names are compared without regard to ASCII case.
+bool is(std::string_view a, std::string_view b) { return platform::text::equals_ascii_nocase(a, b); }
 
 [[noreturn]] void unknown() { throw ObjectError{au::kUnknownName, {}}; }
 [[noreturn]] void fail(const std::string& text) { throw ObjectError{au::kException, text}; }
@@ -129,7 +122,7 @@ class SheetsObject : public au::Object {
     if (which.type() == Variant::Type::String) {
       std::string n = which.as_string();
       for (int i : list)
-        if (is(book_->get().sheets()[static_cast<std::size_t>(i)].name, n)) return std::make_shared<SheetObject>(book_, i);
+        if (platform::text::equals_nocase(book_->get().sheets()[static_cast<std::size_t>(i)].name, n)) return std::make_shared<SheetObject>(book_, i);
       bad_index();
     }
     if (which.is_absent()) bad_index();

@@ -1,5 +1,6 @@
 // The automation runtime: variants, late-bound calls, error texts and creation.
 #include "platform/automation.h"
+#include "support/error_of.h"
 
 #include <gtest/gtest.h>
 
@@ -28,14 +29,7 @@ class Probe : public au::Object {
   }
 };
 
-std::string error_of(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const au::Error& e) {
-    return e.what();
-  }
-  return "<no error>";
-}
+static std::string error_of(const std::function<void()>& f) { return testkit::error_of<au::Error>(f); }
 
 }  // namespace
 
@@ -141,7 +135,7 @@ TEST(AutomationInvoke, KindsAndArgumentsReachTheObject) {
 }
 
 TEST(AutomationInvoke, NullObjectFailsWithAnError) {
-  EXPECT_NE(error_of([] { au::call(nullptr, "Quit"); }), "<no error>");
+  EXPECT_NE(error_of([] { au::call(nullptr, "Quit"); }), "(no error)");
 }
 
 TEST(AutomationCreate, RegisteredClassIsCreatedCaseInsensitively) {

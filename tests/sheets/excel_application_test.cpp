@@ -11,6 +11,7 @@
 #include "platform/path.h"
 #include "sheets/excel_application.h"
 #include "support/xlsx_builder.h"
+#include "support/error_of.h"
 
 namespace {
 
@@ -44,14 +45,7 @@ class ExcelApplication : public ::testing::Test {
     auto books = au::call(app_, "Workbooks").as_object();
     return au::call(books, "Open", {Variant(path), Variant::missing(), Variant(false)}).as_object();
   }
-  static std::string error_of(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const au::Error& e) {
-      return e.what();
-    }
-    return "(no error)";
-  }
+  static std::string error_of(const std::function<void()>& f) { return testkit::error_of<au::Error>(f); }
 
   std::string dir_, book_;
   au::ObjectPtr app_;

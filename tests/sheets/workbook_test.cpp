@@ -11,6 +11,7 @@
 
 #include "sheets/engine.h"
 #include "support/xlsx_builder.h"
+#include "support/error_of.h"
 
 namespace {
 
@@ -23,14 +24,7 @@ std::string csv_of(XlsxBuilder& b, int sheet = 0) {
   return out;
 }
 
-std::string error_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const sheets::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+static std::string error_of(const std::function<void()>& f) { return testkit::error_of<sheets::Error>(f); }
 
 class TempDir {
  public:

@@ -4,6 +4,7 @@
 
 #include "sheets/zip/zip.h"
 #include "support/xlsx_builder.h"
+#include "support/error_of.h"
 
 namespace {
 
@@ -17,14 +18,7 @@ std::string read_entry(const Archive& ar, const std::string& name) {
   return ar.read(*e, sheets::zip::kMaxEntrySize);
 }
 
-std::string error_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const sheets::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+static std::string error_of(const std::function<void()>& f) { return testkit::error_of<sheets::Error>(f); }
 
 std::string package_with(const RawZipEntry& raw) {
   ZipWriter z;

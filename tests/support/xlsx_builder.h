@@ -54,18 +54,18 @@ struct ZipOptions {
 // A raw entry: the bytes are written exactly as given (already compressed when the
 // method says so) and every declared field can be set to any value.
 struct RawZipEntry {
-  std::string name;           // any bytes, "../x", "/abs", "a\\b", empty ...
-  std::string data;           // the stored bytes as they appear in the file
+  std::string name{};           // any bytes, "../x", "/abs", "a\\b", empty ...
+  std::string data{};           // the stored bytes as they appear in the file
   uint16_t method = 0;        // 0 stored, 8 deflated, or anything else
   uint16_t flags = 0;         // general-purpose flag bits (bit 3 adds no descriptor here)
-  std::optional<uint32_t> crc;                 // default: CRC of data (right only for stored)
-  std::optional<uint64_t> compressed_size;     // default: data.size()
-  std::optional<uint64_t> uncompressed_size;   // default: data.size()
+  std::optional<uint32_t> crc{};                 // default: CRC of data (right only for stored)
+  std::optional<uint64_t> compressed_size{};     // default: data.size()
+  std::optional<uint64_t> uncompressed_size{};   // default: data.size()
   // Values the central directory declares when they should differ from the local
   // header (default: the same as the local header).
-  std::optional<uint64_t> central_compressed_size;
-  std::optional<uint64_t> central_uncompressed_size;
-  std::optional<uint64_t> local_header_offset;  // default: the real offset
+  std::optional<uint64_t> central_compressed_size{};
+  std::optional<uint64_t> central_uncompressed_size{};
+  std::optional<uint64_t> local_header_offset{};  // default: the real offset
   bool zip64_extra = false;  // put the sizes in a ZIP64 extra field
 };
 
