@@ -88,12 +88,25 @@ Decimal scaled_decimal(const Section& s, double a) {
   return x;
 }
 
+// Index of the last decimal that the digits hold, -1 when there is none.
+int last_decimal(const Decimal& x) { return x.n > x.point ? x.n - x.point - 1 : -1; }
+
+// One placeholder of the fraction part: "0" always shows its digit, "#" and "?"
+// only up to the last decimal held, and "?" shows a blank beyond it.
+void put_frac_digit(const Token& t, const Decimal& x, int last_nz, std::string& out) {
+  const int i = static_cast<int>(t.a);
+  if (t.ch == '0' || i <= last_nz)
+    out += x.digit(x.point + i);
+  else if (t.ch == '?')
+    out += ' ';
+}
+
 void render_plain(const Section& s, double a, double signed_value, bool general_signed,
                   std::string& out) {
   Decimal x = scaled_decimal(s, a);
   x.round_decimals(s.frac_count);
   const IntDigits D = int_digits_of(x);
-  const int last_nz = x.n > x.point ? x.n - x.point - 1 : -1;
+  const int last_nz = last_decimal(x);
   bool emitted = false;
   for (const Token& t : s.toks) {
     switch (t.kind) {
@@ -105,11 +118,7 @@ void render_plain(const Section& s, double a, double signed_value, bool general_
           put_right_aligned(t.ch, static_cast<int>(t.a), s.int_count, D, s.grouping, emitted,
                             out);
         } else if (t.role == Role::Frac) {
-          int i = static_cast<int>(t.a);
-          if (t.ch == '0' || i <= last_nz)
-            out += x.digit(x.point + i);
-          else if (t.ch == '?')
-            out += ' ';
+          put_frac_digit(t, x, last_nz, out);
         }
         break;
       case Tok::Point:
@@ -154,7 +163,7 @@ void render_exponent(const Section& s, double a, double signed_value, bool gener
     }
   }
   const IntDigits D = int_digits_of(m);
-  const int last_nz = m.n > m.point ? m.n - m.point - 1 : -1;
+  const int last_nz = last_decimal(m);
   char ebuf[48];
   const IntDigits X = int_digits_of(static_cast<unsigned __int128>(E < 0 ? -E : E), ebuf);
   bool emitted = false, emitted_exp = false;
@@ -167,11 +176,7 @@ void render_exponent(const Section& s, double a, double signed_value, bool gener
         if (t.role == Role::Int) {
           put_right_aligned(t.ch, static_cast<int>(t.a), s.int_count, D, false, emitted, out);
         } else if (t.role == Role::Frac) {
-          int i = static_cast<int>(t.a);
-          if (t.ch == '0' || i <= last_nz)
-            out += m.digit(m.point + i);
-          else if (t.ch == '?')
-            out += ' ';
+          put_frac_digit(t, m, last_nz, out);
         } else if (t.role == Role::Exp) {
           // The exponent shows at least one digit.
           put_right_aligned(t.a == 0 && X.len == 0 ? '0' : t.ch, static_cast<int>(t.a),
